@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quelltrine builds, runs and tests with.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
+  # test and bench frameworks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # GPU: OpenGL ES 3 through EGL, Mesa's software rasteriser for machines without a GPU
+  libepoxy-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri glslang-tools
+  # windows and the options dialog
+  libx11-dev libxrandr-dev libglib2.0-dev libgtk-3-dev
+  # picture decoders
+  libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libheif-dev libstb-dev
+  # GUI tests
+  xvfb xauth xdotool x11-apps imagemagick
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+SUDO=""
+if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
