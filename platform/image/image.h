@@ -1,0 +1,103 @@
+// Picture decoding: an image source opened from a file, its first image, a
+// crop of it, and the pixels of either as 8-bit four-channel rows. The format
+// is found from the file's content, never from its name. An image may decode
+// lazily: its size is known from the header, its pixels are produced the
+// first time pixels() is asked for, and a cropped image decodes only what its
+// rectangle needs where the decoder allows. Errors are values; nothing here
+// prints or throws. Orientation tags are never applied.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace plat::image {
+
+// Channel order in memory, 8 bits each, alpha last. Colour is not
+// premultiplied; opaque formats have alpha 255.
+enum class PixelOrder : std::uint8_t { BGRA, RGBA };
+
+// A borrowed view of decoded rows; valid while the Image it came from lives.
+struct PixelView {
+  const std::uint8_t* data = nullptr;  // first pixel of the first (top) row
+  int width = 0;
+  int height = 0;
+  std::size_t bytesPerRow = 0;  // >= width * 4
+  PixelOrder order = PixelOrder::BGRA;
+};
+
+struct Error {
+  std::string decoder;  // "jpeg", "png", "tiff", "heif", "bmp", "source", "crop"
+  std::string message;
+};
+
+// A rectangle in an image's own pixels, origin at the top-left corner.
+struct PixelRect {
+  double x = 0.0;
+  double y = 0.0;
+  double width = 0.0;
+  double height = 0.0;
+};
+
+// The largest image this layer decodes, in pixels and per side; larger
+// headers are refused before any pixel buffer is allocated.
+inline constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;  // 268 M pixels, 1 GiB as BGRA
+inline constexpr int kMaxSide = 65535;
+
+class Image {
+ public:
+  virtual ~Image() = default;
+  virtual int width() const = 0;
+  virtual int height() const = 0;
+
+  // The pixels, decoding now if not done yet (at most once; the result is
+  // kept for the life of this Image). nullopt on failure, with *error set.
+  virtual std::optional<PixelView> pixels(Error* error = nullptr) const = 0;
+
+  // The rectangle widened outward to whole pixels (floor of the origin,
+  // ceiling of the far edge) and clipped to the image. An empty result, or a
+  // non-finite rectangle, is none. The crop shares the source's data or
+  // decoder; it costs no pixel copy.
+  std::shared_ptr<const Image> cropped(const PixelRect& rect) const;
+
+ protected:
+  // For crops: decode only `rect` (already integral and inside the image).
+  // The default decodes the whole image and returns a view into it.
+  friend class CroppedImage;
+  virtual std::optional<PixelView> pixelsInRect(int x, int y, int w, int h, Error* error) const;
+};
+
+struct SourceOptions {
+  bool shouldCache = false;  // accepted for fidelity; no decoded copy is kept by the source
+};
+
+class ImageSource {
+ public:
+  virtual ~ImageSource() = default;
+
+  // Opens a picture file. Only regular files are opened (a FIFO, device or
+  // folder under a picture name is refused at once, without blocking).
+  // The content is sniffed to pick a decoder; none fits -> nullptr.
+  static std::shared_ptr<ImageSource> createWithPath(const std::string& path, Error* error = nullptr);
+  // The same over bytes in memory (fuzzing, tests). The bytes are copied.
+  static std::shared_ptr<ImageSource> createWithData(const void* data, std::size_t size, Error* error = nullptr);
+
+  // "jpeg", "png", "tiff", "heif" or "bmp".
+  virtual const char* formatName() const = 0;
+
+  // The image at `index`; only index 0 exists for our purposes (the first
+  // page of a TIFF, the primary image of a HEIF). Reads the header; pixels
+  // come later. nullptr on failure with *error set.
+  virtual std::shared_ptr<const Image> createImageAtIndex(std::size_t index, const SourceOptions& options,
+                                                          Error* error = nullptr) const = 0;
+};
+
+// Writes BGRA rows (alpha premultiplied, as a render read-back gives them) as
+// an 8-bit RGBA PNG file at `path`, replacing it atomically: the data goes to
+// a temporary file in the same folder, is flushed, and is renamed over the
+// target, so a failed or interrupted write never leaves a truncated file.
+bool writePNG(const std::string& path, const PixelView& bgraPremultiplied, Error* error = nullptr);
+
+}  // namespace plat::image
