@@ -1,0 +1,55 @@
+// Command buffers: a list of render passes recorded by encoders and of
+// drawables to present, executed in order on commit. All GL work of a buffer
+// happens inside commit(), on the calling thread (the host's main thread);
+// waitUntilCompleted() then blocks until the GPU has finished it. Textures and
+// pipelines used by the buffer stay alive until it is completed or released.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/gpu/render_command_encoder.h"
+#include "platform/gpu/render_pass.h"
+#include "platform/gpu/types.h"
+
+namespace plat::gpu {
+
+class Drawable;
+class CommandQueue;
+
+class CommandBuffer {
+ public:
+  enum class Status { NotEnqueued, Committed, Completed };
+
+  explicit CommandBuffer(std::shared_ptr<detail::Core> core);
+  ~CommandBuffer();
+  CommandBuffer(const CommandBuffer&) = delete;
+  CommandBuffer& operator=(const CommandBuffer&) = delete;
+
+  // nullptr when the pass has no colour texture, when the buffer was already
+  // committed, or when the test seam says so. The previous encoder of the
+  // buffer must have ended. An extremely common operation.
+  std::shared_ptr<RenderCommandEncoder> renderCommandEncoder(const RenderPassDescriptor& descriptor);
+  // The drawable is shown (blitted to its window and swapped) after the
+  // passes of this buffer, at commit. nullptr is ignored.
+  void presentDrawable(std::shared_ptr<Drawable> drawable);
+  // Runs the recorded passes, then the presents, and flushes. Once only.
+  void commit();
+  // Returns when the GPU has finished this buffer (at once when it was never
+  // committed). Releases what the buffer kept alive.
+  void waitUntilCompleted();
+
+  Status status() const { return status_; }
+
+ private:
+  void releaseResources();
+
+  std::shared_ptr<detail::Core> core_;
+  std::vector<std::shared_ptr<detail::RecordedPass>> passes_;
+  std::vector<std::weak_ptr<RenderCommandEncoder>> encoders_;
+  std::vector<std::shared_ptr<Drawable>> drawables_;
+  void* fence_ = nullptr;  // GLsync
+  Status status_ = Status::NotEnqueued;
+};
+
+}  // namespace plat::gpu

@@ -1,0 +1,79 @@
+// The GPU device: one EGL display with one OpenGL ES 3 context, and the
+// factory for queues, textures, libraries and pipelines. Without a preferred
+// X display the device is headless (EGL surfaceless platform, else the EGL
+// device platform, else the default display); with one it uses the X11 EGL
+// platform so that layers can draw into windows. Limits are read once at
+// creation. The context and display are torn down when the device and every
+// object made from it are released.
+//
+// Every GL call of this layer happens on the thread that uses the objects
+// (the host's main thread); the context is made current there as needed.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/gpu/command_queue.h"
+#include "platform/gpu/library.h"
+#include "platform/gpu/render_pipeline.h"
+#include "platform/gpu/texture.h"
+#include "platform/gpu/types.h"
+
+namespace plat::gpu {
+
+struct DeviceLimits {
+  std::size_t maxTextureSize = 0;  // largest width or height of a texture
+  std::string rendererName;        // GL_RENDERER, e.g. "llvmpipe (LLVM 15.0.6, 256 bits)"
+};
+
+class Device {
+ public:
+  explicit Device(std::shared_ptr<detail::Core> core);
+  ~Device();
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  std::shared_ptr<CommandQueue> newCommandQueue();
+  // nullptr for a size of 0 or above maxTextureSize, a format other than
+  // BGRA8Unorm, when GL runs out of memory, or when the test seam says so.
+  std::shared_ptr<Texture> newTexture(const TextureDescriptor& descriptor);
+  // Reads and parses a library file (library.h); nullptr with *error when it
+  // is unreadable or malformed.
+  std::shared_ptr<Library> newLibraryWithPath(const std::string& path, std::string* error = nullptr);
+  // Compiles and links; nullptr with the GL log in *error when a function is
+  // missing or of the wrong stage, the colour format is not BGRA8Unorm, or
+  // GL refuses the sources. A rare operation.
+  std::shared_ptr<RenderPipelineState> newRenderPipelineState(const RenderPipelineDescriptor& descriptor,
+                                                              std::string* error = nullptr);
+  const DeviceLimits& limits() const;
+
+  // For the GL code of this layer.
+  const std::shared_ptr<detail::Core>& core() const { return core_; }
+
+ private:
+  std::shared_ptr<detail::Core> core_;
+};
+
+// nullptr when no EGL display with a GLES 3 context can be had. Every caller
+// gets the same live device while one exists for the current preferred
+// display, so that views share one context.
+std::shared_ptr<Device> createSystemDefaultDevice();
+
+// The X11 Display* (as void*) that later devices use, or nullptr for
+// headless. Call before creating views.
+void setPreferredNativeDisplay(void* x11Display);
+
+// Seams for tests: fault injection and a count of the GL objects alive.
+namespace testing {
+void setSystemDeviceUnavailable(bool unavailable);
+void failNextCommandBuffers(int n);
+void failNextEncoders(int n);
+void failNextDrawables(int n);
+void failNextTextures(int n);
+// Textures, framebuffers, programs, shaders, buffers and vertex arrays made
+// by this layer and not yet deleted.
+std::size_t liveGLObjectCount();
+}  // namespace testing
+
+}  // namespace plat::gpu

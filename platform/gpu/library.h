@@ -1,0 +1,79 @@
+// Shader libraries: one text file of GLSL ES 3.00 holding several named
+// functions, our stand-in for a compiled shader library. Parsing happens here;
+// compiling and linking happen when a pipeline is made from two functions
+// (render_pipeline.h), because GLSL links whole programs.
+//
+// File format:
+//   Lines before the first marker are ignored (a header comment).
+//   //@common                      the shared prelude, prepended to every
+//                                  function; at most one, anywhere in the file
+//   //@function NAME vertex        a function section, up to the next marker
+//   //@function NAME fragment
+//   A section body is the body of one shader stage and defines `void main()`.
+//   `#version` is not written in the file: the library puts `#version 300 es`
+//   first, then default precision (highp float, int, sampler2D), then the
+//   prelude, then the body (with #line so that GL logs name file lines).
+//
+// Binding conventions (what a pipeline binds by index):
+//   fragment texture i   -> the `uniform sampler2D texI;` (tex0 ... tex7)
+//   fragment bytes at 0  -> the std140 uniform block named `Params`
+//                           (binding point 0); the bytes fill the block from
+//                           its first byte, the rest is zero
+//   vertex input         -> gl_VertexID only (an empty vertex array is bound)
+//   fragment output      -> the one `out vec4` (location 0)
+//   samplers             -> linear filtering, clamp to edge
+//
+// Coordinates (the module thinks with the top-left origin of its platform):
+//   A vertex function writes gl_Position with y = +1 at the TOP of the
+//   target; the library appends a wrapper that negates gl_Position.y so that
+//   the top row of the target lands in memory row 0 of the render texture.
+//   In a fragment function, gl_FragCoord.xy therefore counts pixels from the
+//   top-left corner of the target (y downwards), and a texture coordinate
+//   (0,0) samples the first byte row (the top) of a texture. A full-screen
+//   vertex function passes uv = (0,0) at the top-left, (1,1) bottom-right.
+//
+// What this does NOT do: no vertex buffers, no includes, no specialisation,
+// no binary caching.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace plat::gpu {
+
+enum class FunctionStage : std::uint8_t { Vertex, Fragment };
+
+class Function {
+ public:
+  Function(std::string name, FunctionStage stage, std::string source)
+      : name_(std::move(name)), stage_(stage), source_(std::move(source)) {}
+  const std::string& name() const { return name_; }
+  FunctionStage stage() const { return stage_; }
+  // The complete GLSL ES source of this stage, ready for glShaderSource.
+  const std::string& source() const { return source_; }
+
+ private:
+  std::string name_;
+  FunctionStage stage_;
+  std::string source_;
+};
+
+class Library {
+ public:
+  // Parses library text; nullptr with *error (line number and reason) when it
+  // is malformed: no function, a marker without name or with an unknown
+  // stage, a name given twice, two //@common sections, a #version line.
+  static std::shared_ptr<Library> parse(const std::string& text, std::string* error = nullptr);
+
+  // nullptr when the library has no function of that name. A rare operation.
+  std::shared_ptr<Function> newFunctionWithName(const std::string& name) const;
+  // In file order.
+  std::vector<std::string> functionNames() const;
+
+ private:
+  std::vector<std::shared_ptr<Function>> functions_;
+};
+
+}  // namespace plat::gpu

@@ -1,0 +1,71 @@
+// The GPU backing layer of a view and its drawables. A drawable's texture is
+// an ordinary render-target texture of drawableSize; presenting it blits it,
+// flipped to the window's bottom-up rows and scaled to the window's current
+// size, into the back buffer of the window's EGL surface and swaps without
+// waiting for vertical blank (the host paces its ticks). The surface is made
+// on the first drawable after a window is set and follows the window's size.
+// No window, no device, or a device that is not on the window's X display:
+// no drawable.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/gpu/device.h"
+#include "platform/gpu/texture.h"
+#include "platform/ui/geometry.h"
+#include "platform/ui/layer.h"
+
+namespace plat::gpu {
+
+namespace detail {
+class WindowSurface;
+}
+
+class Drawable {
+ public:
+  Drawable(std::shared_ptr<Texture> texture, std::shared_ptr<detail::WindowSurface> surface)
+      : texture_(std::move(texture)), surface_(std::move(surface)) {}
+  std::shared_ptr<Texture> texture() const { return texture_; }
+  // Blits and swaps now; called by CommandBuffer::commit.
+  void present();
+
+ private:
+  std::shared_ptr<Texture> texture_;
+  std::shared_ptr<detail::WindowSurface> surface_;
+};
+
+class MetalLayer : public plat::ui::Layer {
+ public:
+  MetalLayer();
+  ~MetalLayer() override;
+
+  PixelFormat pixelFormat() const { return pixelFormat_; }
+  void setPixelFormat(PixelFormat format) { pixelFormat_ = format; }
+  bool framebufferOnly() const { return framebufferOnly_; }
+  void setFramebufferOnly(bool value) { framebufferOnly_ = value; }
+  std::shared_ptr<Device> device() const { return device_; }
+  void setDevice(std::shared_ptr<Device> device);
+  // (0, 0) until set: the drawable then takes the window's size.
+  plat::ui::Size drawableSize() const { return drawableSize_; }
+  void setDrawableSize(plat::ui::Size size) { drawableSize_ = size; }
+
+  // nullptr without a window or device, for a size beyond the device limit,
+  // when the surface cannot be made, or when the test seam says so. The
+  // drawable's texture is reused from frame to frame while its size stays.
+  std::shared_ptr<Drawable> nextDrawable();
+
+  void setNativeWindow(const plat::ui::NativeWindowHandle& handle) override;
+  const plat::ui::NativeWindowHandle& nativeWindow() const { return window_; }
+
+ private:
+  PixelFormat pixelFormat_ = PixelFormat::BGRA8Unorm;
+  bool framebufferOnly_ = true;
+  std::shared_ptr<Device> device_;
+  plat::ui::Size drawableSize_;
+  plat::ui::NativeWindowHandle window_;
+  std::shared_ptr<detail::WindowSurface> surface_;
+  std::shared_ptr<Texture> texture_;
+};
+
+}  // namespace plat::gpu
