@@ -1,0 +1,99 @@
+// Scaffolding for tests that build real views: an isolated home and
+// preferences folder, picture folders filled with solid-colour PNG files,
+// and bundles holding a chosen shader library.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/quelltrine_saver_view.h"
+#include "host/settings.h"
+#include "platform/image/image.h"
+#include "sys/temp_env.h"
+
+namespace qtest {
+
+struct Rgb {
+  std::uint8_t r, g, b;
+};
+
+// A solid picture written as PNG through the platform's writer.
+inline void writeSolidPng(const std::string& path, int width, int height, Rgb colour) {
+  std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+  for (std::size_t i = 0; i < bgra.size(); i += 4) {
+    bgra[i] = colour.b;
+    bgra[i + 1] = colour.g;
+    bgra[i + 2] = colour.r;
+    bgra[i + 3] = 255;
+  }
+  plat::image::PixelView view{bgra.data(), width, height, static_cast<std::size_t>(width) * 4,
+                              plat::image::PixelOrder::BGRA};
+  ASSERT_TRUE(plat::image::writePNG(path, view)) << path;
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A bundle folder with a manifest and, when `library` is not empty, the
+// shader library resource "default".
+inline std::string makeBundle(const std::string& folder, const std::string& library) {
+  namespace fs = std::filesystem;
+  fs::create_directories(folder + "/Contents/MacOS");
+  fs::create_directories(folder + "/Contents/Resources");
+  std::ofstream(folder + "/Contents/Info.ini")
+      << "Executable=QuelltrineSaver\nPrincipalClass=QuelltrineSaverView\nIdentifier=com.quelltrine.saver\n";
+  if (!library.empty()) std::ofstream(folder + "/Contents/Resources/default.glsllib") << library;
+  return folder;
+}
+
+inline std::string realShaderLibrary() { return readFile(std::string(QUELLTRINE_SOURCE_DIR) + "/shaders/default.glsllib"); }
+
+class ViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env_.set("HOME", dir_ / "home");
+    env_.set("XDG_CONFIG_HOME", dir_ / "config");
+    std::filesystem::create_directories(dir_ / "home");
+    useLibrary(realShaderLibrary());
+  }
+  void TearDown() override { quelltrine::QuelltrineSaverView::setBundlePathOverride(""); }
+
+  // The bundle the next views find their shader library in.
+  void useLibrary(const std::string& library) {
+    static int counter = 0;
+    std::string bundle = makeBundle(dir_ / ("bundle" + std::to_string(counter++) + ".saver"), library);
+    quelltrine::QuelltrineSaverView::setBundlePathOverride(bundle);
+  }
+
+  // A picture folder with one solid picture per colour (named p0.png ...),
+  // stored as the image folder.
+  std::string usePictures(const std::vector<Rgb>& colours, int width = 64, int height = 40) {
+    std::string folder = dir_ / ("pictures" + std::to_string(folders_++));
+    std::filesystem::create_directories(folder);
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+      writeSolidPng(folder + "/p" + std::to_string(i) + ".png", width, height, colours[i]);
+    }
+    quelltrine::settings::storeImageFolder(folder);
+    return folder;
+  }
+
+  std::shared_ptr<quelltrine::QuelltrineSaverView> makeView(double width = 160, double height = 100) {
+    return quelltrine::QuelltrineSaverView::initWithFrame(plat::ui::makeRect(0, 0, width, height), false);
+  }
+
+  const TempDir& dir() const { return dir_; }
+
+ private:
+  TempDir dir_;
+  EnvGuard env_;
+  int folders_ = 0;
+};
+
+}  // namespace qtest
