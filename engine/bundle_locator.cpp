@@ -1,0 +1,56 @@
+// Bundle search order.
+#include "engine/bundle_locator.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quelltrine::engine {
+namespace {
+
+bool hasManifest(const std::string& bundle) {
+  struct stat st {};
+  return ::stat((bundle + "/Contents/Info.ini").c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string canonical(const std::string& path) {
+  char buf[PATH_MAX];
+  return ::realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+bool isInside(const std::string& dir, const std::string& root) {
+  if (dir.empty() || root.empty()) return false;
+  std::string d = canonical(dir), r = canonical(root);
+  return d == r || (d.size() > r.size() && d.compare(0, r.size(), r) == 0 && d[r.size()] == '/');
+}
+
+}  // namespace
+
+std::optional<std::string> locateBundle(const BundleSearch& s, std::string* error) {
+  auto given = [&](const std::string& path, const char* source) -> std::optional<std::string> {
+    if (hasManifest(path)) return path;
+    if (error) *error = std::string("no saver bundle at ") + path + " (from " + source + ")";
+    return std::nullopt;
+  };
+  if (!s.option.empty()) return given(s.option, "--bundle");
+  if (!s.environment.empty()) return given(s.environment, "QUELLTRINE_BUNDLE");
+  if (isInside(s.executableDir, s.buildTreeDir) && hasManifest(s.buildTreeBundle)) return s.buildTreeBundle;
+  if (!s.executableDir.empty()) {
+    std::string installed = s.executableDir + "/" + s.installedRelative;
+    if (hasManifest(installed)) return canonical(installed);
+  }
+  if (error) *error = "cannot find the saver bundle Quelltrine.saver (use --bundle PATH)";
+  return std::nullopt;
+}
+
+std::string executableDirectory() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  std::string path(buf, static_cast<std::size_t>(n));
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string{} : path.substr(0, slash);
+}
+
+}  // namespace quelltrine::engine

@@ -1,0 +1,28 @@
+// Where the engine looks for the saver bundle: --bundle, else
+// $QUELLTRINE_BUNDLE, else (when the engine runs from the build tree) the
+// bundle laid out in the build tree, else the installed bundle relative to
+// the executable (../lib/quelltrine/Quelltrine.saver). A path given by the
+// user is used alone: a wrong one is reported, not silently replaced.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace quelltrine::engine {
+
+struct BundleSearch {
+  std::string option;          // --bundle
+  std::string environment;     // $QUELLTRINE_BUNDLE
+  std::string executableDir;   // the folder of the running engine
+  std::string buildTreeDir;    // the build tree's top folder
+  std::string buildTreeBundle; // the bundle in the build tree
+  std::string installedRelative = "../lib/quelltrine/Quelltrine.saver";
+};
+
+// The path to use, or nullopt and a one-line message.
+std::optional<std::string> locateBundle(const BundleSearch& search, std::string* error);
+
+// The folder of /proc/self/exe (empty when unknown).
+std::string executableDirectory();
+
+}  // namespace quelltrine::engine

@@ -1,0 +1,138 @@
+// quelltrine-saver: the host engine. Finds and loads the saver bundle, then
+// runs one mode: the saver in windows of its own or in a foreign window
+// (xscreensaver), the options window, the offscreen PNG render, or the
+// preferences tool. What each mode shows is the module's; the engine only
+// creates views, ticks them and presents their options window.
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "engine/bundle_locator.h"
+#include "engine/command_line.h"
+#include "engine/gtk_presenter.h"
+#include "engine/x11_session.h"
+#include "platform/runtime/bundle.h"
+#include "platform/ui/open_panel.h"
+#include "platform/ui/screen_saver_view.h"
+#include "platform/ui/window.h"
+#ifdef QUELLTRINE_HAVE_DEFAULTS_COMMAND
+#include "engine/defaults_command.h"
+#endif
+
+namespace {
+
+using namespace quelltrine::engine;
+
+std::shared_ptr<const plat::rt::ClassInfo> loadViewClass(const Options& o) {
+  BundleSearch search;
+  search.option = o.bundlePath;
+  if (const char* env = std::getenv("QUELLTRINE_BUNDLE")) search.environment = env;
+  search.executableDir = executableDirectory();
+  search.buildTreeDir = QUELLTRINE_BINARY_DIR;
+  search.buildTreeBundle = QUELLTRINE_BUNDLE_DIR;
+  std::string error;
+  auto path = locateBundle(search, &error);
+  if (!path) {
+    std::cerr << "quelltrine-saver: " << error << "\n";
+    return nullptr;
+  }
+  auto bundle = plat::rt::Bundle::bundleWithPath(*path, &error);
+  auto cls = bundle ? bundle->principalClass(&error) : nullptr;
+  if (!cls) {
+    std::cerr << "quelltrine-saver: " << error << "\n";
+    return nullptr;
+  }
+  if (!cls->initWithFrame) {
+    std::cerr << "quelltrine-saver: " << cls->name << " has no initWithFrame:isPreview:\n";
+    return nullptr;
+  }
+  return cls;
+}
+
+int renderPNG(const Options& o) {
+  auto cls = loadViewClass(o);
+  if (!cls) return 1;
+  auto view = cls->initWithFrame(plat::ui::makeRect(0, 0, 1280, 800), false);
+  if (!view) {
+    std::cerr << "quelltrine-saver: " << cls->name << " did not create a view\n";
+    return 1;
+  }
+  plat::rt::Value result = plat::rt::send(*view, "debugRenderPNGToPath:frames:", {o.pngPath, o.frames});
+  if (auto* e = std::get_if<plat::rt::Error>(&result)) {
+    std::cerr << "quelltrine-saver: " << e->message << "\n";
+    return 1;
+  }
+  if (result != plat::rt::Value{true}) {
+    std::cerr << "quelltrine-saver: could not render " << o.pngPath << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int configure(const Options& o) {
+  auto cls = loadViewClass(o);
+  if (!cls) return 1;
+  if (!gtk_init_check(nullptr, nullptr)) {
+    std::cerr << "quelltrine-saver: cannot open the display for the options window\n";
+    return 1;
+  }
+  installGtkOpenPanelRunner();
+  auto view = cls->initWithFrame(plat::ui::makeRect(0, 0, 960, 600), false);
+  if (!view) {
+    std::cerr << "quelltrine-saver: " << cls->name << " did not create a view\n";
+    return 1;
+  }
+  if (!view->hasConfigureSheet()) {
+    std::cout << "quelltrine-saver: " << cls->name << " has no options\n";
+    return 0;
+  }
+  auto sheet = view->configureSheet();
+  if (!sheet) {
+    std::cerr << "quelltrine-saver: " << cls->name << " offered options but gave no window\n";
+    return 1;
+  }
+  presentModally(sheet);
+  plat::ui::OpenPanel::setRunner({});
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  ParseResult parsed = parseCommandLine(args, std::getenv("XSCREENSAVER_WINDOW"));
+  if (!parsed.options) {
+    std::cerr << "quelltrine-saver: " << parsed.error << "\n";
+    return 2;
+  }
+  const Options& o = *parsed.options;
+  switch (o.mode) {
+    case Mode::Help:
+      std::cout << usageText();
+      return 0;
+    case Mode::Version:
+      std::cout << "quelltrine-saver " << QUELLTRINE_VERSION << "\n";
+      return 0;
+    case Mode::Defaults:
+#ifdef QUELLTRINE_HAVE_DEFAULTS_COMMAND
+      return quelltrine::runDefaultsCommand(o.defaultsArgs, std::cout, std::cerr);
+#else
+      std::cerr << "quelltrine-saver: this build has no preferences tool\n";
+      return 1;
+#endif
+    case Mode::RenderPNG:
+      return renderPNG(o);
+    case Mode::Configure:
+      return configure(o);
+    case Mode::OwnWindow:
+    case Mode::Hack: {
+      auto cls = loadViewClass(o);
+      if (!cls) return 1;
+      return runX11Session(o, *cls, std::cerr);
+    }
+  }
+  return 1;
+}

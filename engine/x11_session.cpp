@@ -1,0 +1,300 @@
+// X11 windows, signals and the tick loop.
+#include "engine/x11_session.h"
+
+// Before Xlib, whose Status macro would break the GPU headers.
+#include "engine/tick_scheduler.h"
+#include "platform/gpu/device.h"
+#include "platform/ui/screen_saver_view.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xresource.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/keysym.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+namespace quelltrine::engine {
+namespace {
+
+constexpr TickScheduler::Nanos kTickPeriod = 1'000'000'000 / 30;
+
+TickScheduler::Nanos monotonicNow() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<TickScheduler::Nanos>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// Signals end the loop through a pipe the loop polls (async-signal-safe).
+int gSignalPipe[2] = {-1, -1};
+
+void onTerminatingSignal(int) {
+  int saved = errno;
+  char c = 1;
+  [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &c, 1);
+  errno = saved;
+}
+
+bool installSignalPipe() {
+  if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction sa {};
+  sa.sa_handler = onTerminatingSignal;
+  sigemptyset(&sa.sa_mask);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGHUP, &sa, nullptr);
+  return true;
+}
+
+// A destroyed window shows up as BadWindow/BadDrawable on whatever request
+// touches it next (ours or the GPU layer's). Note it once and stop, instead
+// of Xlib's default of printing and exiting, or a storm of errors.
+bool gWindowGone = false;
+
+int onXError(Display*, XErrorEvent* e) {
+  if (e->error_code == BadWindow || e->error_code == BadDrawable) gWindowGone = true;
+  return 0;
+}
+
+double xftDpi(Display* display) {
+  const char* resources = XResourceManagerString(display);
+  if (!resources) return 0.0;
+  XrmInitialize();
+  XrmDatabase db = XrmGetStringDatabase(resources);
+  if (!db) return 0.0;
+  char* type = nullptr;
+  XrmValue value{};
+  double dpi = 0.0;
+  if (XrmGetResource(db, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr) dpi = std::strtod(value.addr, nullptr);
+  XrmDestroyDatabase(db);
+  return dpi;
+}
+
+struct Screen {
+  ::Window xwindow = 0;
+  bool own = false;
+  std::shared_ptr<plat::ui::HostWindow> host;
+  std::shared_ptr<plat::ui::ScreenSaverView> view;
+};
+
+struct MonitorRect {
+  int x, y;
+  unsigned width, height;
+};
+
+std::vector<MonitorRect> monitors(Display* d) {
+  std::vector<MonitorRect> out;
+  int n = 0;
+  if (XRRMonitorInfo* info = XRRGetMonitors(d, DefaultRootWindow(d), True, &n)) {
+    for (int i = 0; i < n; ++i) {
+      if (info[i].width > 0 && info[i].height > 0) {
+        out.push_back({info[i].x, info[i].y, static_cast<unsigned>(info[i].width), static_cast<unsigned>(info[i].height)});
+      }
+    }
+    XRRFreeMonitors(info);
+  }
+  if (out.empty()) {
+    int s = DefaultScreen(d);
+    out.push_back({0, 0, static_cast<unsigned>(DisplayWidth(d, s)), static_cast<unsigned>(DisplayHeight(d, s))});
+  }
+  return out;
+}
+
+::Window createOwnWindow(Display* d, const MonitorRect& r, bool fullscreen, Atom deleteWindow) {
+  XSetWindowAttributes attrs{};
+  attrs.background_pixel = BlackPixel(d, DefaultScreen(d));
+  attrs.event_mask = KeyPressMask | StructureNotifyMask;
+  ::Window w = XCreateWindow(d, DefaultRootWindow(d), r.x, r.y, r.width, r.height, 0, CopyFromParent, InputOutput,
+                             CopyFromParent, CWBackPixel | CWEventMask, &attrs);
+  XStoreName(d, w, "Quelltrine");
+  const char* name = "Quelltrine";
+  XChangeProperty(d, w, XInternAtom(d, "_NET_WM_NAME", False), XInternAtom(d, "UTF8_STRING", False), 8,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(name), 10);
+  XClassHint hint{const_cast<char*>("quelltrine-saver"), const_cast<char*>("Quelltrine")};
+  XSetClassHint(d, w, &hint);
+  Atom protocols[] = {deleteWindow};
+  XSetWMProtocols(d, w, protocols, 1);
+  if (fullscreen) {
+    Atom state = XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False);
+    XChangeProperty(d, w, XInternAtom(d, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&state), 1);
+    // No pointer over a full-screen saver.
+    char nothing = 0;
+    Pixmap blank = XCreateBitmapFromData(d, w, &nothing, 1, 1);
+    XColor black{};
+    Cursor cursor = XCreatePixmapCursor(d, blank, blank, &black, &black, 0, 0);
+    XDefineCursor(d, w, cursor);
+    XFreeCursor(d, cursor);
+    XFreePixmap(d, blank);
+  }
+  XMapRaised(d, w);
+  return w;
+}
+
+class Session {
+ public:
+  Session(const Options& o, const plat::rt::ClassInfo& cls, std::ostream& err) : o_(o), cls_(cls), err_(err) {}
+
+  int run() {
+    display_ = XOpenDisplay(nullptr);
+    if (!display_) {
+      err_ << "quelltrine-saver: cannot open the X display" << (std::getenv("DISPLAY") ? "" : " ($DISPLAY is not set)")
+           << "\n";
+      return 1;
+    }
+    XSetErrorHandler(onXError);
+    if (!installSignalPipe()) {
+      err_ << "quelltrine-saver: cannot set up signal handling\n";
+      return finish(1);
+    }
+    if (!makeWindows()) return finish(1);
+    plat::gpu::setPreferredNativeDisplay(display_);
+    double scale = plat::ui::backingScaleFactorForDpi(xftDpi(display_));
+    for (auto& s : screens_) {
+      XWindowAttributes a{};
+      XGetWindowAttributes(display_, s.xwindow, &a);
+      plat::ui::Size size{static_cast<double>(a.width), static_cast<double>(a.height)};
+      s.view = cls_.initWithFrame(plat::ui::Rect{{0, 0}, size}, o_.preview);
+      if (!s.view) {
+        err_ << "quelltrine-saver: the module's class " << cls_.name << " did not create a view\n";
+        return finish(1);
+      }
+      s.host = std::make_shared<plat::ui::HostWindow>(plat::ui::NativeWindowHandle{display_, s.xwindow}, size, scale);
+      s.view->setHostWindow(s.host);
+    }
+    loop();
+    return finish(0);
+  }
+
+ private:
+  bool makeWindows() {
+    Atom deleteWindow = XInternAtom(display_, "WM_DELETE_WINDOW", False);
+    deleteWindow_ = deleteWindow;
+    if (o_.mode == Mode::Hack) {
+      ::Window target = o_.windowId ? o_.windowId : DefaultRootWindow(display_);
+      XWindowAttributes a{};
+      gWindowGone = false;
+      Status ok = XGetWindowAttributes(display_, target, &a);
+      XSync(display_, False);
+      if (!ok || gWindowGone) {
+        err_ << "quelltrine-saver: there is no window 0x" << std::hex << target << std::dec << "\n";
+        return false;
+      }
+      // Our own event mask on the foreign window; its owner's is unaffected.
+      XSelectInput(display_, target, StructureNotifyMask);
+      screens_.push_back(Screen{target, false, nullptr, nullptr});
+      return true;
+    }
+    std::vector<MonitorRect> rects;
+    if (o_.fullscreen) {
+      rects = monitors(display_);
+    } else {
+      rects.push_back(o_.preview ? MonitorRect{0, 0, 320, 200} : MonitorRect{0, 0, 960, 600});
+    }
+    for (const auto& r : rects) screens_.push_back(Screen{createOwnWindow(display_, r, o_.fullscreen, deleteWindow), true, nullptr, nullptr});
+    XFlush(display_);
+    return true;
+  }
+
+  void handle(const XEvent& e) {
+    switch (e.type) {
+      case KeyPress: {
+        KeySym sym = XLookupKeysym(const_cast<XKeyEvent*>(&e.xkey), 0);
+        if (sym == XK_Escape || sym == XK_q || sym == XK_Q) quit_ = true;
+        break;
+      }
+      case ClientMessage:
+        if (static_cast<Atom>(e.xclient.data.l[0]) == deleteWindow_) quit_ = true;
+        break;
+      case DestroyNotify:
+        for (auto& s : screens_) {
+          if (s.xwindow == e.xdestroywindow.window) gWindowGone = true;
+        }
+        break;
+      case ConfigureNotify:
+        for (auto& s : screens_) {
+          if (s.xwindow != e.xconfigure.window || !s.view) continue;
+          plat::ui::Size size{static_cast<double>(e.xconfigure.width), static_cast<double>(e.xconfigure.height)};
+          s.view->setFrameSize(size);
+          s.host->setContentSize(size);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+  void loop() {
+    for (auto& s : screens_) s.view->startAnimation();
+    TickScheduler scheduler(kTickPeriod);
+    scheduler.start(monotonicNow());
+    const int xfd = ConnectionNumber(display_);
+    while (true) {
+      while (XPending(display_) > 0) {
+        XEvent e;
+        XNextEvent(display_, &e);
+        handle(e);
+      }
+      if (quit_ || gWindowGone || signalled_) break;
+      auto now = monotonicNow();
+      if (scheduler.isDue(now)) {
+        for (auto& s : screens_) s.view->animateOneFrame();
+        XFlush(display_);
+        scheduler.ticked(now);
+        continue;
+      }
+      auto wait = scheduler.waitFrom(now);
+      timespec timeout{static_cast<time_t>(wait / 1'000'000'000), static_cast<long>(wait % 1'000'000'000)};
+      pollfd fds[2] = {{xfd, POLLIN, 0}, {gSignalPipe[0], POLLIN, 0}};
+      int n = ::ppoll(fds, 2, &timeout, nullptr);
+      if (n > 0 && (fds[1].revents & POLLIN)) signalled_ = true;
+      if (n > 0 && (fds[0].revents & (POLLERR | POLLHUP))) break;  // the server went away
+    }
+    for (auto& s : screens_) s.view->stopAnimation();
+  }
+
+  int finish(int status) {
+    for (auto& s : screens_) {
+      if (s.view) s.view->setHostWindow(nullptr);
+      s.view.reset();
+      s.host.reset();
+    }
+    if (display_) {
+      plat::gpu::setPreferredNativeDisplay(nullptr);
+      for (auto& s : screens_) {
+        if (s.own && !gWindowGone) XDestroyWindow(display_, s.xwindow);
+      }
+      XSync(display_, False);
+      XCloseDisplay(display_);
+      display_ = nullptr;
+    }
+    return status;
+  }
+
+  const Options& o_;
+  const plat::rt::ClassInfo& cls_;
+  std::ostream& err_;
+  Display* display_ = nullptr;
+  Atom deleteWindow_ = 0;
+  std::vector<Screen> screens_;
+  bool quit_ = false;
+  bool signalled_ = false;
+};
+
+}  // namespace
+
+int runX11Session(const Options& options, const plat::rt::ClassInfo& viewClass, std::ostream& err) {
+  return Session(options, viewClass, err).run();
+}
+
+}  // namespace quelltrine::engine

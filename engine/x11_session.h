@@ -1,0 +1,20 @@
+// Running the saver on X11: opens the display, makes or adopts the windows
+// (own window, preview, one full-screen window per monitor, or a foreign
+// window in xscreensaver hack mode), creates one view per window through
+// the module's class, and ticks the views until the user, a signal or the
+// window's end stops it. Drawing is the views' own (through their layers).
+#pragma once
+
+#include <iosfwd>
+
+#include "engine/command_line.h"
+#include "platform/runtime/class_registry.h"
+
+namespace quelltrine::engine {
+
+// Exit status: 0 after a normal end (closed, q/Escape, SIGTERM/SIGINT, the
+// foreign window destroyed), 1 when the display, the window or a view
+// cannot be had (one line on err).
+int runX11Session(const Options& options, const plat::rt::ClassInfo& viewClass, std::ostream& err);
+
+}  // namespace quelltrine::engine
