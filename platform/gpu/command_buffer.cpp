@@ -1,0 +1,220 @@
+// Command recording and execution: encoders append commands to a pass of
+// their buffer; commit replays the passes in GL in order, presents the
+// drawables and places a fence that waitUntilCompleted waits for.
+#include "platform/gpu/command_buffer.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+#include "platform/gpu/command_queue.h"
+#include "platform/gpu/gl_core.h"
+#include "platform/gpu/metal_layer.h"
+
+namespace plat::gpu {
+
+namespace detail {
+
+struct Command {
+  enum class Kind : std::uint8_t { Pipeline, Texture, Bytes, Draw };
+  explicit Command(Kind k) : kind(k) {}
+  Kind kind;
+  std::shared_ptr<RenderPipelineState> pipeline;
+  std::shared_ptr<Texture> texture;
+  std::vector<std::uint8_t> bytes;
+  std::size_t index = 0;
+  PrimitiveType primitive = PrimitiveType::Triangle;
+  std::size_t start = 0, count = 0;
+};
+
+struct RecordedPass {
+  RenderPassDescriptor descriptor;
+  std::vector<Command> commands;
+};
+
+namespace {
+
+GLenum glPrimitive(PrimitiveType type) {
+  switch (type) {
+    case PrimitiveType::Point: return GL_POINTS;
+    case PrimitiveType::Line: return GL_LINES;
+    case PrimitiveType::LineStrip: return GL_LINE_STRIP;
+    case PrimitiveType::Triangle: return GL_TRIANGLES;
+    case PrimitiveType::TriangleStrip: return GL_TRIANGLE_STRIP;
+  }
+  return GL_TRIANGLES;
+}
+
+void runPass(Core& core, const RecordedPass& pass) {
+  const RenderPassColorAttachment& target = pass.descriptor.colorAttachments[0];
+  const GLuint framebuffer = target.texture->framebuffer();
+  if (framebuffer == 0) return;
+  glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  glViewport(0, 0, static_cast<GLsizei>(target.texture->width()), static_cast<GLsizei>(target.texture->height()));
+  if (target.loadAction == LoadAction::Clear) {
+    glClearColor(static_cast<GLfloat>(target.clearColor.red), static_cast<GLfloat>(target.clearColor.green),
+                 static_cast<GLfloat>(target.clearColor.blue), static_cast<GLfloat>(target.clearColor.alpha));
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+
+  const RenderPipelineState* pipeline = nullptr;
+  const Texture* textures[kMaxFragmentTextures] = {};
+  const std::vector<std::uint8_t>* params = nullptr;
+  std::vector<std::uint8_t> padded;
+  glBindVertexArray(core.emptyVertexArray());
+  for (const Command& c : pass.commands) {
+    switch (c.kind) {
+      case Command::Kind::Pipeline: pipeline = c.pipeline.get(); break;
+      case Command::Kind::Texture: textures[c.index] = c.texture.get(); break;
+      case Command::Kind::Bytes: params = &c.bytes; break;
+      case Command::Kind::Draw: {
+        if (pipeline == nullptr || c.count == 0) break;  // nothing to draw with: dropped
+        glUseProgram(pipeline->glProgram());
+        for (std::size_t i = 0; i < kMaxFragmentTextures; ++i) {
+          glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
+          glBindTexture(GL_TEXTURE_2D, textures[i] != nullptr ? textures[i]->glName() : 0);
+        }
+        if (pipeline->paramsBlockSize() > 0) {
+          // GL reads the whole block: bytes beyond what was set are zero.
+          padded.assign(pipeline->paramsBlockSize(), 0);
+          if (params != nullptr) std::memcpy(padded.data(), params->data(), std::min(params->size(), padded.size()));
+          glBindBuffer(GL_UNIFORM_BUFFER, core.paramsBuffer());
+          // A fresh store each draw: the driver orphans the old one rather
+          // than waiting for the draws that still read it.
+          glBufferData(GL_UNIFORM_BUFFER, static_cast<GLsizeiptr>(padded.size()), padded.data(), GL_STREAM_DRAW);
+          glBindBufferBase(GL_UNIFORM_BUFFER, 0, core.paramsBuffer());
+        }
+        glDrawArrays(glPrimitive(c.primitive), static_cast<GLint>(c.start), static_cast<GLsizei>(c.count));
+        break;
+      }
+    }
+  }
+  glBindVertexArray(0);
+  glUseProgram(0);
+  for (std::size_t i = 0; i < kMaxFragmentTextures; ++i) {
+    glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
+    glBindTexture(GL_TEXTURE_2D, 0);
+  }
+  glActiveTexture(GL_TEXTURE0);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+}  // namespace
+}  // namespace detail
+
+// Encoder ------------------------------------------------------------------
+
+void RenderCommandEncoder::setRenderPipelineState(std::shared_ptr<RenderPipelineState> state) {
+  assert(!ended_);
+  detail::Command c(detail::Command::Kind::Pipeline);
+  c.pipeline = std::move(state);
+  pass_->commands.push_back(std::move(c));
+}
+
+void RenderCommandEncoder::setFragmentTexture(std::shared_ptr<Texture> texture, std::size_t index) {
+  assert(!ended_ && index < kMaxFragmentTextures);
+  if (index >= kMaxFragmentTextures) return;
+  detail::Command c(detail::Command::Kind::Texture);
+  c.texture = std::move(texture);
+  c.index = index;
+  pass_->commands.push_back(std::move(c));
+}
+
+void RenderCommandEncoder::setFragmentBytes(const void* bytes, std::size_t length, std::size_t index) {
+  assert(!ended_ && index == 0);
+  if (index != 0) return;
+  detail::Command c(detail::Command::Kind::Bytes);
+  const auto* b = static_cast<const std::uint8_t*>(bytes);
+  c.bytes.assign(b, b + length);
+  pass_->commands.push_back(std::move(c));
+}
+
+void RenderCommandEncoder::drawPrimitives(PrimitiveType type, std::size_t vertexStart, std::size_t vertexCount) {
+  assert(!ended_);
+  detail::Command c(detail::Command::Kind::Draw);
+  c.primitive = type;
+  c.start = vertexStart;
+  c.count = vertexCount;
+  pass_->commands.push_back(std::move(c));
+}
+
+void RenderCommandEncoder::endEncoding() {
+  assert(!ended_);
+  ended_ = true;
+}
+
+// Command buffer -----------------------------------------------------------
+
+CommandBuffer::CommandBuffer(std::shared_ptr<detail::Core> core) : core_(std::move(core)) {}
+
+CommandBuffer::~CommandBuffer() {
+  if (fence_ != nullptr && core_->makeCurrent()) {
+    glDeleteSync(static_cast<GLsync>(fence_));
+    detail::countGLObjects(-1);
+  }
+}
+
+std::shared_ptr<RenderCommandEncoder> CommandBuffer::renderCommandEncoder(const RenderPassDescriptor& descriptor) {
+  assert(status_ == Status::NotEnqueued);
+  assert(encoders_.empty() || encoders_.back().expired() || encoders_.back().lock()->ended());
+  if (status_ != Status::NotEnqueued || !descriptor.colorAttachments[0].texture) return nullptr;
+  if (detail::takeSeam(detail::seamEncoders)) return nullptr;
+  auto pass = std::make_shared<detail::RecordedPass>();
+  pass->descriptor = descriptor;
+  passes_.push_back(pass);
+  auto encoder = std::make_shared<RenderCommandEncoder>(std::move(pass));
+  encoders_.push_back(encoder);
+  return encoder;
+}
+
+void CommandBuffer::presentDrawable(std::shared_ptr<Drawable> drawable) {
+  assert(status_ == Status::NotEnqueued);
+  if (drawable && status_ == Status::NotEnqueued) drawables_.push_back(std::move(drawable));
+}
+
+void CommandBuffer::commit() {
+  assert(status_ == Status::NotEnqueued);
+  if (status_ != Status::NotEnqueued) return;
+  status_ = Status::Committed;
+  if (!core_->makeCurrent()) {
+    // No context: nothing can run; the buffer counts as done.
+    status_ = Status::Completed;
+    releaseResources();
+    return;
+  }
+  for (const auto& pass : passes_) detail::runPass(*core_, *pass);
+  for (const auto& drawable : drawables_) drawable->present();
+  core_->makeCurrent();
+  fence_ = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+  if (fence_ != nullptr) detail::countGLObjects(1);
+  glFlush();
+}
+
+void CommandBuffer::waitUntilCompleted() {
+  if (status_ != Status::Committed) return;
+  if (fence_ != nullptr && core_->makeCurrent()) {
+    const GLsync sync = static_cast<GLsync>(fence_);
+    constexpr GLuint64 kOneSecond = 1000000000;
+    GLenum result = glClientWaitSync(sync, GL_SYNC_FLUSH_COMMANDS_BIT, kOneSecond);
+    while (result == GL_TIMEOUT_EXPIRED) result = glClientWaitSync(sync, 0, kOneSecond);
+    if (result == GL_WAIT_FAILED) glFinish();
+  } else if (core_->makeCurrent()) {
+    glFinish();
+  }
+  status_ = Status::Completed;
+  releaseResources();
+}
+
+void CommandBuffer::releaseResources() {
+  passes_.clear();
+  drawables_.clear();
+}
+
+// Queue --------------------------------------------------------------------
+
+std::shared_ptr<CommandBuffer> CommandQueue::commandBuffer() {
+  if (detail::takeSeam(detail::seamCommandBuffers)) return nullptr;
+  return std::make_shared<CommandBuffer>(core_);
+}
+
+}  // namespace plat::gpu

@@ -1,0 +1,182 @@
+// EGL display and context management for the GPU layer (see egl_context.h).
+#include "platform/gpu/egl_context.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace plat::gpu::detail {
+namespace {
+
+bool hasExtension(const char* list, const char* name) {
+  if (list == nullptr) return false;
+  const std::size_t len = std::strlen(name);
+  for (const char* p = list; (p = std::strstr(p, name)) != nullptr; p += len) {
+    const bool startOk = p == list || p[-1] == ' ';
+    const bool endOk = p[len] == '\0' || p[len] == ' ';
+    if (startOk && endOk) return true;
+  }
+  return false;
+}
+
+std::string eglErrorText(const char* what) {
+  char buffer[96];
+  std::snprintf(buffer, sizeof buffer, "%s failed (EGL error 0x%04x)", what, static_cast<unsigned>(eglGetError()));
+  return buffer;
+}
+
+EGLDisplay headlessDisplay(const char** platformName) {
+  const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+  if (hasExtension(client, "EGL_MESA_platform_surfaceless")) {
+    EGLDisplay d = eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    if (d != EGL_NO_DISPLAY) {
+      *platformName = "surfaceless";
+      return d;
+    }
+  }
+  if (hasExtension(client, "EGL_EXT_platform_device") && hasExtension(client, "EGL_EXT_device_enumeration")) {
+    EGLDeviceEXT devices[8];
+    EGLint count = 0;
+    if (eglQueryDevicesEXT(8, devices, &count) && count > 0) {
+      EGLDisplay d = eglGetPlatformDisplayEXT(EGL_PLATFORM_DEVICE_EXT, devices[0], nullptr);
+      if (d != EGL_NO_DISPLAY) {
+        *platformName = "device";
+        return d;
+      }
+    }
+  }
+  *platformName = "default";
+  return eglGetDisplay(EGL_DEFAULT_DISPLAY);
+}
+
+}  // namespace
+
+std::unique_ptr<EglContext> EglContext::create(void* x11Display, std::string* error) {
+  std::unique_ptr<EglContext> self(new EglContext);
+  if (x11Display != nullptr) {
+    const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    if (!hasExtension(client, "EGL_KHR_platform_x11") && !hasExtension(client, "EGL_EXT_platform_x11")) {
+      if (error) *error = "EGL has no X11 platform";
+      return nullptr;
+    }
+    self->display_ = eglGetPlatformDisplayEXT(EGL_PLATFORM_X11_KHR, x11Display, nullptr);
+    self->x11Display_ = x11Display;
+    self->platformName_ = "x11";
+  } else {
+    self->display_ = headlessDisplay(&self->platformName_);
+  }
+  if (self->display_ == EGL_NO_DISPLAY) {
+    if (error) *error = "no EGL display";
+    return nullptr;
+  }
+  EGLint major = 0, minor = 0;
+  if (!eglInitialize(self->display_, &major, &minor)) {
+    if (error) *error = eglErrorText("eglInitialize");
+    self->display_ = EGL_NO_DISPLAY;  // nothing to terminate
+    return nullptr;
+  }
+  if (!eglBindAPI(EGL_OPENGL_ES_API)) {
+    if (error) *error = eglErrorText("eglBindAPI");
+    return nullptr;
+  }
+
+  const bool surfaceless = hasExtension(eglQueryString(self->display_, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context");
+  const EGLint surfaceType = self->x11Display_ != nullptr ? EGL_WINDOW_BIT : EGL_PBUFFER_BIT;
+  const EGLint attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES3_BIT, EGL_SURFACE_TYPE, surfaceType,
+                               EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_NONE};
+  EGLint count = 0;
+  if (!eglChooseConfig(self->display_, attributes, nullptr, 0, &count) || count == 0) {
+    if (error) *error = "no EGL config for OpenGL ES 3 with 8-bit colour";
+    return nullptr;
+  }
+  std::vector<EGLConfig> configs(static_cast<std::size_t>(count));
+  eglChooseConfig(self->display_, attributes, configs.data(), count, &count);
+  // Prefer an 8-8-8 config without alpha on X11: its visual is the usual
+  // 24-bit TrueColor of ordinary windows; a 32-bit ARGB visual would not
+  // match them.
+  self->config_ = configs[0];
+  for (EGLConfig c : configs) {
+    EGLint r = 0, g = 0, b = 0, a = 0;
+    eglGetConfigAttrib(self->display_, c, EGL_RED_SIZE, &r);
+    eglGetConfigAttrib(self->display_, c, EGL_GREEN_SIZE, &g);
+    eglGetConfigAttrib(self->display_, c, EGL_BLUE_SIZE, &b);
+    eglGetConfigAttrib(self->display_, c, EGL_ALPHA_SIZE, &a);
+    if (r == 8 && g == 8 && b == 8 && (a == 0 || self->x11Display_ == nullptr)) {
+      self->config_ = c;
+      break;
+    }
+  }
+
+  const EGLint contextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0, EGL_NONE};
+  self->context_ = eglCreateContext(self->display_, self->config_, EGL_NO_CONTEXT, contextAttributes);
+  if (self->context_ == EGL_NO_CONTEXT) {
+    if (error) *error = eglErrorText("eglCreateContext (OpenGL ES 3.0)");
+    return nullptr;
+  }
+  if (!surfaceless) {
+    EGLConfig pbufferConfig = self->config_;
+    if (self->x11Display_ != nullptr) {
+      const EGLint pbAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES3_BIT, EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
+                                     EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_NONE};
+      EGLint n = 0;
+      if (!eglChooseConfig(self->display_, pbAttributes, &pbufferConfig, 1, &n) || n == 0) pbufferConfig = self->config_;
+    }
+    const EGLint pbSize[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
+    self->pbuffer_ = eglCreatePbufferSurface(self->display_, pbufferConfig, pbSize);
+    if (self->pbuffer_ == EGL_NO_SURFACE) {
+      if (error) *error = eglErrorText("eglCreatePbufferSurface");
+      return nullptr;
+    }
+  }
+  if (!self->makeCurrentOffscreen()) {
+    if (error) *error = eglErrorText("eglMakeCurrent");
+    return nullptr;
+  }
+  return self;
+}
+
+EglContext::~EglContext() {
+  if (display_ == EGL_NO_DISPLAY) return;
+  if (eglGetCurrentContext() == context_) eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  if (pbuffer_ != EGL_NO_SURFACE) eglDestroySurface(display_, pbuffer_);
+  if (context_ != EGL_NO_CONTEXT) eglDestroyContext(display_, context_);
+  eglTerminate(display_);
+}
+
+bool EglContext::makeCurrentOffscreen() {
+  if (eglGetCurrentContext() == context_ && eglGetCurrentDisplay() == display_) return true;
+  return eglMakeCurrent(display_, pbuffer_, pbuffer_, context_) == EGL_TRUE;
+}
+
+bool EglContext::makeCurrent(EGLSurface surface) {
+  if (eglGetCurrentContext() == context_ && eglGetCurrentSurface(EGL_DRAW) == surface) return true;
+  return eglMakeCurrent(display_, surface, surface, context_) == EGL_TRUE;
+}
+
+EGLSurface EglContext::createWindowSurface(unsigned long window) {
+  if (x11Display_ == nullptr || window == 0) return EGL_NO_SURFACE;
+  // The X11 platform takes a pointer to the Window id.
+  EGLSurface surface = eglCreatePlatformWindowSurfaceEXT(display_, config_, &window, nullptr);
+  if (surface == EGL_NO_SURFACE) return EGL_NO_SURFACE;
+  if (makeCurrent(surface)) eglSwapInterval(display_, 0);  // the host paces its ticks
+  makeCurrentOffscreen();
+  return surface;
+}
+
+void EglContext::destroySurface(EGLSurface surface) {
+  if (surface == EGL_NO_SURFACE) return;
+  if (eglGetCurrentSurface(EGL_DRAW) == surface) eglMakeCurrent(display_, pbuffer_, pbuffer_, context_);
+  eglDestroySurface(display_, surface);
+}
+
+bool EglContext::surfaceSize(EGLSurface surface, int* width, int* height) const {
+  EGLint w = 0, h = 0;
+  if (!eglQuerySurface(display_, surface, EGL_WIDTH, &w) || !eglQuerySurface(display_, surface, EGL_HEIGHT, &h)) return false;
+  *width = w;
+  *height = h;
+  return true;
+}
+
+bool EglContext::swapBuffers(EGLSurface surface) { return eglSwapBuffers(display_, surface) == EGL_TRUE; }
+
+}  // namespace plat::gpu::detail

@@ -1,0 +1,50 @@
+// The EGL side of a device: choosing a display (X11 when the engine gave us
+// one, else surfaceless, else the EGL device platform, else the default
+// display), one OpenGL ES 3 context on it, making it current offscreen or on
+// a window surface, and window surfaces with their swap. Knows nothing of
+// the GL objects drawn with the context (gl_core.h).
+#pragma once
+
+#include <epoxy/egl.h>
+
+#include <memory>
+#include <string>
+
+namespace plat::gpu::detail {
+
+class EglContext {
+ public:
+  // nullptr with *error when no display, config or GLES 3 context can be had.
+  static std::unique_ptr<EglContext> create(void* x11Display, std::string* error);
+  ~EglContext();
+  EglContext(const EglContext&) = delete;
+  EglContext& operator=(const EglContext&) = delete;
+
+  // Makes the context current for work that draws into textures only. Keeps
+  // a window surface that is already current (FBO work does not care).
+  bool makeCurrentOffscreen();
+  bool makeCurrent(EGLSurface surface);
+
+  // A window surface for an X11 window id; EGL_NO_SURFACE on failure or on a
+  // headless display. Swap interval 0.
+  EGLSurface createWindowSurface(unsigned long window);
+  void destroySurface(EGLSurface surface);
+  bool surfaceSize(EGLSurface surface, int* width, int* height) const;
+  bool swapBuffers(EGLSurface surface);
+
+  void* nativeDisplay() const { return x11Display_; }
+  bool canUseWindows() const { return x11Display_ != nullptr; }
+  const char* platformName() const { return platformName_; }
+
+ private:
+  EglContext() = default;
+
+  EGLDisplay display_ = EGL_NO_DISPLAY;
+  EGLConfig config_ = nullptr;
+  EGLContext context_ = EGL_NO_CONTEXT;
+  EGLSurface pbuffer_ = EGL_NO_SURFACE;  // only without EGL_KHR_surfaceless_context
+  void* x11Display_ = nullptr;
+  const char* platformName_ = "";
+};
+
+}  // namespace plat::gpu::detail

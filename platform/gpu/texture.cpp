@@ -1,0 +1,218 @@
+// Textures in GL: creation with the texel layout that spares CPU conversion,
+// uploads with GL_UNPACK_ROW_LENGTH for any row stride, and read-back through
+// a framebuffer. Memory row 0 is GL row 0 (t = 0): uploads and read-backs
+// need no flip, and rendering puts the target's top row there because the
+// vertex stage negates y (library.h).
+#include "platform/gpu/texture.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <vector>
+
+#include "platform/gpu/gl_core.h"
+
+namespace plat::gpu {
+
+using detail::TexelStorage;
+
+TextureDescriptor TextureDescriptor::texture2D(PixelFormat format, std::size_t width, std::size_t height,
+                                               bool mipmapped) {
+  TextureDescriptor d;
+  d.pixelFormat = format;
+  d.width = width;
+  d.height = height;
+  d.mipmapped = mipmapped;
+  return d;
+}
+
+namespace detail {
+
+std::shared_ptr<Texture> makeTexture(const std::shared_ptr<Core>& core, const TextureDescriptor& descriptor,
+                                     TexelStorage storage) {
+  if (!core->makeCurrent()) return nullptr;
+  std::size_t levels = 1;
+  if (descriptor.mipmapped) {
+    for (std::size_t side = std::max(descriptor.width, descriptor.height); side > 1; side /= 2) ++levels;
+  }
+  clearGLErrors();
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  const bool bgra = storage == TexelStorage::Bgra;
+  for (std::size_t level = 0; level < levels; ++level) {
+    const auto w = static_cast<GLsizei>(std::max<std::size_t>(descriptor.width >> level, 1));
+    const auto h = static_cast<GLsizei>(std::max<std::size_t>(descriptor.height >> level, 1));
+    glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), bgra ? GL_BGRA_EXT : GL_RGBA8, w, h, 0,
+                 bgra ? GL_BGRA_EXT : GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+  }
+  // No sampler objects are bound by the module: linear, clamp to edge, and
+  // only the levels that exist (a texture with missing levels would be
+  // incomplete and sample black).
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levels - 1));
+  if (storage == TexelStorage::SwizzledBgra) {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_R, GL_BLUE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_B, GL_RED);
+  }
+  glBindTexture(GL_TEXTURE_2D, 0);
+  countGLObjects(1);
+  if (glGetError() != GL_NO_ERROR) {
+    glDeleteTextures(1, &name);
+    countGLObjects(-1);
+    return nullptr;
+  }
+  return std::make_shared<Texture>(core, descriptor, name, storage, levels);
+}
+
+}  // namespace detail
+
+Texture::Texture(std::shared_ptr<detail::Core> core, const TextureDescriptor& descriptor, std::uint32_t glName,
+                 detail::TexelStorage storage, std::size_t levels)
+    : core_(std::move(core)), descriptor_(descriptor), glName_(glName), storage_(storage), levels_(levels) {}
+
+Texture::~Texture() {
+  if (!core_->makeCurrent()) return;  // the context is gone with its names
+  GLuint framebuffers[2] = {framebuffer_, levelFramebuffer_};
+  for (GLuint fb : framebuffers) {
+    if (fb != 0) {
+      glDeleteFramebuffers(1, &fb);
+      detail::countGLObjects(-1);
+    }
+  }
+  glDeleteTextures(1, &glName_);
+  detail::countGLObjects(-1);
+}
+
+std::uint32_t Texture::framebuffer() const {
+  if (framebuffer_ != 0) return framebuffer_;
+  GLuint fb = 0;
+  glGenFramebuffers(1, &fb);
+  glBindFramebuffer(GL_FRAMEBUFFER, fb);
+  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, glName_, 0);
+  const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  if (!complete) {
+    glDeleteFramebuffers(1, &fb);
+    return 0;
+  }
+  detail::countGLObjects(1);
+  framebuffer_ = fb;
+  return framebuffer_;
+}
+
+namespace {
+
+bool regionInside(const Region& region, std::size_t width, std::size_t height) {
+  return region.origin.z == 0 && region.size.depth <= 1 && region.origin.x <= width &&
+         region.size.width <= width - region.origin.x && region.origin.y <= height &&
+         region.size.height <= height - region.origin.y;
+}
+
+void swapRedBlue(std::uint8_t* row, std::size_t pixels) {
+  for (std::size_t i = 0; i < pixels; ++i) std::swap(row[4 * i], row[4 * i + 2]);
+}
+
+}  // namespace
+
+void Texture::replaceRegion(const Region& region, std::size_t mipmapLevel, const void* bytes, std::size_t bytesPerRow) {
+  const std::size_t levelWidth = std::max<std::size_t>(width() >> mipmapLevel, 1);
+  const std::size_t levelHeight = std::max<std::size_t>(height() >> mipmapLevel, 1);
+  assert(mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight));
+  assert(bytesPerRow >= region.size.width * 4);
+  if (mipmapLevel >= levels_ || !regionInside(region, levelWidth, levelHeight) ||
+      bytesPerRow < region.size.width * 4 || region.size.width == 0 || region.size.height == 0 ||
+      !core_->makeCurrent())
+    return;
+
+  const auto* src = static_cast<const std::uint8_t*>(bytes);
+  const auto x = static_cast<GLint>(region.origin.x);
+  const auto y = static_cast<GLint>(region.origin.y);
+  const auto w = static_cast<GLsizei>(region.size.width);
+  const auto h = static_cast<GLsizei>(region.size.height);
+  const auto level = static_cast<GLint>(mipmapLevel);
+  glBindTexture(GL_TEXTURE_2D, glName_);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  if (storage_ == TexelStorage::Rgba) {
+    // Only without EXT_texture_format_BGRA8888 for render targets: swap on
+    // the CPU, a row at a time.
+    std::vector<std::uint8_t> row(region.size.width * 4);
+    for (GLsizei r = 0; r < h; ++r) {
+      std::memcpy(row.data(), src + static_cast<std::size_t>(r) * bytesPerRow, row.size());
+      swapRedBlue(row.data(), region.size.width);
+      glTexSubImage2D(GL_TEXTURE_2D, level, x, y + r, w, 1, GL_RGBA, GL_UNSIGNED_BYTE, row.data());
+    }
+  } else {
+    const GLenum format = storage_ == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA;
+    if (bytesPerRow % 4 == 0) {
+      glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(bytesPerRow / 4));
+      glTexSubImage2D(GL_TEXTURE_2D, level, x, y, w, h, format, GL_UNSIGNED_BYTE, src);
+      glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    } else {
+      for (GLsizei r = 0; r < h; ++r)
+        glTexSubImage2D(GL_TEXTURE_2D, level, x, y + r, w, 1, format, GL_UNSIGNED_BYTE,
+                        src + static_cast<std::size_t>(r) * bytesPerRow);
+    }
+  }
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void Texture::getBytes(void* out, std::size_t bytesPerRow, const Region& region, std::size_t mipmapLevel) const {
+  const std::size_t levelWidth = std::max<std::size_t>(width() >> mipmapLevel, 1);
+  const std::size_t levelHeight = std::max<std::size_t>(height() >> mipmapLevel, 1);
+  assert(mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight));
+  assert(bytesPerRow >= region.size.width * 4);
+  if (mipmapLevel >= levels_ || !regionInside(region, levelWidth, levelHeight) ||
+      bytesPerRow < region.size.width * 4 || region.size.width == 0 || region.size.height == 0 ||
+      !core_->makeCurrent())
+    return;
+
+  GLuint fb = 0;
+  if (mipmapLevel == 0) {
+    fb = framebuffer();
+  } else {
+    if (levelFramebuffer_ == 0) {
+      glGenFramebuffers(1, &levelFramebuffer_);
+      detail::countGLObjects(1);
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, levelFramebuffer_);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, glName_,
+                           static_cast<GLint>(mipmapLevel));
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) fb = levelFramebuffer_;
+  }
+  if (fb == 0) {
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    return;
+  }
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, fb);
+  auto* dst = static_cast<std::uint8_t*>(out);
+  const auto x = static_cast<GLint>(region.origin.x);
+  const auto y = static_cast<GLint>(region.origin.y);
+  const auto w = static_cast<GLsizei>(region.size.width);
+  const auto h = static_cast<GLsizei>(region.size.height);
+  // SwizzledBgra keeps the memory bytes in R,G,B,A as they are; the others
+  // hold true colours, read as BGRA where GL offers it, else swapped here.
+  const bool readBgra = storage_ != TexelStorage::SwizzledBgra && core_->bgraReadback();
+  const bool swapAfter = storage_ != TexelStorage::SwizzledBgra && !readBgra;
+  const GLenum format = readBgra ? GL_BGRA_EXT : GL_RGBA;
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  if (bytesPerRow % 4 == 0) {
+    glPixelStorei(GL_PACK_ROW_LENGTH, static_cast<GLint>(bytesPerRow / 4));
+    glReadPixels(x, y, w, h, format, GL_UNSIGNED_BYTE, dst);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+  } else {
+    for (GLsizei r = 0; r < h; ++r)
+      glReadPixels(x, y + r, w, 1, format, GL_UNSIGNED_BYTE, dst + static_cast<std::size_t>(r) * bytesPerRow);
+  }
+  glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  if (swapAfter) {
+    for (GLsizei r = 0; r < h; ++r) swapRedBlue(dst + static_cast<std::size_t>(r) * bytesPerRow, region.size.width);
+  }
+}
+
+}  // namespace plat::gpu

@@ -1,0 +1,71 @@
+// Picture upload: the decoded rows go to GL as they are (see
+// texture_loader.h). The GL texel layout follows the rows' channel order, so
+// neither order needs a CPU pass: BGRA rows into a GL_BGRA_EXT texture (or,
+// without that extension, into RGBA8 with a red/blue swizzle), RGBA rows into
+// GL_RGBA8.
+#include "platform/gpu/texture_loader.h"
+
+#include "platform/gpu/gl_core.h"
+
+namespace plat::gpu {
+
+std::shared_ptr<Texture> TextureLoader::newTextureWithImage(const plat::image::Image& image,
+                                                           const TextureLoaderOptions& options, std::string* error) {
+  auto fail = [error](const std::string& message) -> std::shared_ptr<Texture> {
+    if (error) *error = message;
+    return nullptr;
+  };
+  if (!device_) return fail("no device");
+  if (options.srgb) return fail("sRGB textures are not supported");
+  const int width = image.width(), height = image.height();
+  const std::size_t limit = device_->limits().maxTextureSize;
+  if (width <= 0 || height <= 0) return fail("the image is empty");
+  if (static_cast<std::size_t>(width) > limit || static_cast<std::size_t>(height) > limit)
+    return fail("the image (" + std::to_string(width) + " x " + std::to_string(height) +
+                ") exceeds the largest texture side " + std::to_string(limit));
+
+  plat::image::Error decodeError;
+  const std::optional<plat::image::PixelView> pixels = image.pixels(&decodeError);
+  if (!pixels) return fail(decodeError.decoder + ": " + decodeError.message);
+  if (pixels->data == nullptr || pixels->width != width || pixels->height != height ||
+      pixels->bytesPerRow < static_cast<std::size_t>(width) * 4)
+    return fail("the decoded rows do not match the image size");
+
+  const std::shared_ptr<detail::Core>& core = device_->core();
+  using detail::TexelStorage;
+  TexelStorage storage = TexelStorage::Rgba;
+  if (pixels->order == plat::image::PixelOrder::BGRA)
+    storage = core->bgraTextures() ? TexelStorage::Bgra : TexelStorage::SwizzledBgra;
+  // A GL_BGRA_EXT texture that GL cannot attach to a framebuffer could not
+  // be read back; keep the bytes in RGBA8 with a swizzle then.
+  if (storage == TexelStorage::Bgra && !core->bgraRenderable()) storage = TexelStorage::SwizzledBgra;
+  if (detail::takeSeam(detail::seamTextures)) return fail("no texture");
+
+  TextureDescriptor descriptor =
+      TextureDescriptor::texture2D(PixelFormat::BGRA8Unorm, static_cast<std::size_t>(width),
+                                   static_cast<std::size_t>(height), false);
+  descriptor.usage = options.textureUsage;
+  auto texture = detail::makeTexture(core, descriptor, storage);
+  if (!texture) return fail("GL cannot hold a texture of this size");
+
+  if (!core->makeCurrent()) return fail("the GL context cannot be made current");
+  detail::clearGLErrors();
+  glBindTexture(GL_TEXTURE_2D, texture->glName());
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  const GLenum format = storage == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA;
+  if (pixels->bytesPerRow % 4 == 0) {
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(pixels->bytesPerRow / 4));
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, GL_UNSIGNED_BYTE, pixels->data);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  } else {
+    for (int row = 0; row < height; ++row)
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, row, width, 1, format, GL_UNSIGNED_BYTE,
+                      pixels->data + static_cast<std::size_t>(row) * pixels->bytesPerRow);
+  }
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  if (glGetError() != GL_NO_ERROR) return fail("GL refused the upload");
+  return texture;
+}
+
+}  // namespace plat::gpu
