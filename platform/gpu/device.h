@@ -71,6 +71,9 @@ void failNextCommandBuffers(int n);
 void failNextEncoders(int n);
 void failNextDrawables(int n);
 void failNextTextures(int n);
+// Devices created from now on act as if GL had no BGRA texture, upload or
+// read-back extension, to exercise the RGBA fallbacks.
+void pretendNoBgraExtensions(bool pretend);
 // Textures, framebuffers, programs, shaders, buffers and vertex arrays made
 // by this layer and not yet deleted.
 std::size_t liveGLObjectCount();

@@ -7,6 +7,7 @@
 namespace plat::gpu::detail {
 namespace {
 std::atomic<long> liveObjects{0};
+std::atomic<bool> noBgraExtensions{false};
 }
 
 std::atomic<int> seamCommandBuffers{0}, seamEncoders{0}, seamDrawables{0}, seamTextures{0};
@@ -36,8 +37,9 @@ std::shared_ptr<Core> Core::create(void* x11Display, std::string* error) {
   core->limits_.maxTextureSize = maxSize > 0 ? static_cast<std::size_t>(maxSize) : 0;
   const GLubyte* renderer = glGetString(GL_RENDERER);
   core->limits_.rendererName = renderer != nullptr ? reinterpret_cast<const char*>(renderer) : "";
-  core->bgraTextures_ = epoxy_has_gl_extension("GL_EXT_texture_format_BGRA8888");
-  core->bgraReadback_ = epoxy_has_gl_extension("GL_EXT_read_format_bgra");
+  const bool bgraAllowed = !noBgraExtensions.load();
+  core->bgraTextures_ = bgraAllowed && epoxy_has_gl_extension("GL_EXT_texture_format_BGRA8888");
+  core->bgraReadback_ = bgraAllowed && epoxy_has_gl_extension("GL_EXT_read_format_bgra");
   core->bgraRenderable_ = core->bgraTextures_ && core->probeBgraRenderable();
 
   glGenVertexArrays(1, &core->emptyVertexArray_);
@@ -90,6 +92,7 @@ void failNextCommandBuffers(int n) { detail::seamCommandBuffers = n; }
 void failNextEncoders(int n) { detail::seamEncoders = n; }
 void failNextDrawables(int n) { detail::seamDrawables = n; }
 void failNextTextures(int n) { detail::seamTextures = n; }
+void pretendNoBgraExtensions(bool pretend) { detail::noBgraExtensions = pretend; }
 std::size_t liveGLObjectCount() {
   // A negative count (a name deleted twice) shows up as a huge number.
   return static_cast<std::size_t>(detail::liveObjects.load());

@@ -9,7 +9,7 @@
 namespace gputest {
 namespace {
 
-TEST_F(GpuTest, DeviceIsSharedAndReportsItsLimits) {
+TEST_P(GpuTest, DeviceIsSharedAndReportsItsLimits) {
   EXPECT_EQ(createSystemDefaultDevice(), device);
   EXPECT_GE(device->limits().maxTextureSize, 2048u);
   EXPECT_FALSE(device->limits().rendererName.empty());
@@ -25,7 +25,7 @@ TEST(GpuDeviceSeam, UnavailableDeviceIsNoneAndComesBack) {
   EXPECT_EQ(plat::gpu::testing::liveGLObjectCount(), 0u);
 }
 
-TEST_F(GpuTest, ImpossibleTexturesAreNone) {
+TEST_P(GpuTest, ImpossibleTexturesAreNone) {
   const std::size_t max = device->limits().maxTextureSize;
   EXPECT_EQ(texture(max + 1, 4), nullptr);
   EXPECT_EQ(texture(4, max + 1), nullptr);
@@ -37,7 +37,7 @@ TEST_F(GpuTest, ImpossibleTexturesAreNone) {
   EXPECT_NE(texture(4, 4), nullptr);
 }
 
-TEST_F(GpuTest, DescriptorPropertiesAreKept) {
+TEST_P(GpuTest, DescriptorPropertiesAreKept) {
   auto d = TextureDescriptor::texture2D(PixelFormat::BGRA8Unorm, 9, 5, true);
   d.usage = TextureUsage::ShaderRead | TextureUsage::RenderTarget;
   d.storageMode = StorageMode::Private;
@@ -58,7 +58,7 @@ TEST_F(GpuTest, DescriptorPropertiesAreKept) {
   EXPECT_EQ(std::vector<std::uint8_t>(back, back + 8), std::vector<std::uint8_t>(level2, level2 + 8));
 }
 
-TEST_F(GpuTest, BytesRoundTripExactlyForEveryUsage) {
+TEST_P(GpuTest, BytesRoundTripExactlyForEveryUsage) {
   for (std::uint32_t usage : {TextureUsage::ShaderRead, TextureUsage::ShaderRead | TextureUsage::RenderTarget}) {
     std::vector<std::uint8_t> bytes(5 * 3 * 4);
     std::iota(bytes.begin(), bytes.end(), std::uint8_t{7});
@@ -69,14 +69,14 @@ TEST_F(GpuTest, BytesRoundTripExactlyForEveryUsage) {
   }
 }
 
-TEST_F(GpuTest, FallbackTexelReadsBackUnchanged) {
+TEST_P(GpuTest, FallbackTexelReadsBackUnchanged) {
   const std::uint8_t texel[4] = {0x50, 0x00, 0x28, 0xFF};
   auto t = texture(1, 1, TextureUsage::ShaderRead);
   t->replaceRegion(makeRegion(0, 0, 1, 1), 0, texel, 4);
   EXPECT_EQ(read(*t), (std::vector<std::uint8_t>{0x50, 0x00, 0x28, 0xFF}));
 }
 
-TEST_F(GpuTest, SubRegionsHonourStrideAndOffsets) {
+TEST_P(GpuTest, SubRegionsHonourStrideAndOffsets) {
   auto t = texture(4, 4);
   std::vector<std::uint8_t> zero(64, 0);
   t->replaceRegion(makeRegion(0, 0, 4, 4), 0, zero.data(), 16);
@@ -103,6 +103,9 @@ TEST_F(GpuTest, SubRegionsHonourStrideAndOffsets) {
   EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 12, out.begin() + 20),
             (std::vector<std::uint8_t>{9, 10, 11, 12, 13, 14, 15, 16}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Texels, GpuTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "RgbaFallback" : "Bgra"; });
 
 }  // namespace
 }  // namespace gputest

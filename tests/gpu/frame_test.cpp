@@ -15,7 +15,7 @@ std::vector<std::uint8_t> pixel(const std::vector<std::uint8_t>& all, std::size_
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST_F(GpuTest, FallbackTexelIsSampledAsPlainNormalisedColour) {
+TEST_P(GpuTest, FallbackTexelIsSampledAsPlainNormalisedColour) {
   const Bytes texel = {0x50, 0x00, 0x28, 0xFF};
   auto fallback = filled(1, 1, texel);
   auto target = texture(4, 4);
@@ -41,7 +41,7 @@ void main() {
   EXPECT_EQ(pixel(read(*target), 4, 2, 2), (Bytes{0, 255, 0, 255}));
 }
 
-TEST_F(GpuTest, RenderedTopRowIsMemoryRowZero) {
+TEST_P(GpuTest, RenderedTopRowIsMemoryRowZero) {
   auto target = texture(8, 6);
   const float half[4] = {0, 0, 3.0f, 0};  // red where gl_FragCoord.y < 3
   renderOnce(target, "f_halves", {}, half);
@@ -62,7 +62,7 @@ TEST_F(GpuTest, RenderedTopRowIsMemoryRowZero) {
 
 // The renderer's frame: composite of five inputs into a scene texture, then
 // present of the scene into the target, in one buffer.
-TEST_F(GpuTest, TwoPassFrameIsPixelExactAndFeedsBack) {
+TEST_P(GpuTest, TwoPassFrameIsPixelExactAndFeedsBack) {
   const std::size_t w = 6, h = 4;
   auto a = filled(1, 1, {0, 0, 0x80, 255});      // red 128
   auto b = filled(1, 1, {0, 0, 0x40, 255});      // red 64
@@ -96,7 +96,7 @@ TEST_F(GpuTest, TwoPassFrameIsPixelExactAndFeedsBack) {
   EXPECT_EQ(pixel(read(*scene0), w, 3, 2), expect1);  // the scene just used as feedback is intact
 }
 
-TEST_F(GpuTest, FragmentBytesAreTheOnesEncoded) {
+TEST_P(GpuTest, FragmentBytesAreTheOnesEncoded) {
   auto first = texture(2, 2), second = texture(2, 2);
   float uni[4] = {0.25f, 0.5f, 0.75f, 1.0f};
   auto buffer = queue->commandBuffer();
@@ -127,7 +127,7 @@ TEST_F(GpuTest, FragmentBytesAreTheOnesEncoded) {
   EXPECT_EQ(pixel(read(*third), 2, 1, 0), (Bytes{0, 0, 255, 0}));
 }
 
-TEST_F(GpuTest, LoadActionsAndDroppedDraws) {
+TEST_P(GpuTest, LoadActionsAndDroppedDraws) {
   auto target = texture(2, 2);
   const Bytes green = {0, 255, 0, 255, 0, 255, 0, 255, 0, 255, 0, 255, 0, 255, 0, 255};
   target->replaceRegion(makeRegion(0, 0, 2, 2), 0, green.data(), 8);
@@ -152,7 +152,7 @@ TEST_F(GpuTest, LoadActionsAndDroppedDraws) {
   EXPECT_EQ(pixel(read(*target), 2, 1, 1), (Bytes{0, 0, 255, 255}));
 }
 
-TEST_F(GpuTest, BufferKeepsItsTexturesAliveUntilDone) {
+TEST_P(GpuTest, BufferKeepsItsTexturesAliveUntilDone) {
   auto target = texture(2, 2);
   auto buffer = queue->commandBuffer();
   {
@@ -169,7 +169,7 @@ TEST_F(GpuTest, BufferKeepsItsTexturesAliveUntilDone) {
   EXPECT_EQ(never->status(), CommandBuffer::Status::NotEnqueued);
 }
 
-TEST_F(GpuTest, SeamsFailTheNextObjectsOnly) {
+TEST_P(GpuTest, SeamsFailTheNextObjectsOnly) {
   plat::gpu::testing::failNextCommandBuffers(2);
   EXPECT_EQ(queue->commandBuffer(), nullptr);
   EXPECT_EQ(queue->commandBuffer(), nullptr);

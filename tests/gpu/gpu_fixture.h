@@ -61,9 +61,12 @@ void main() {
 }
 )";
 
-class GpuTest : public ::testing::Test {
+// Parameter: whether the device pretends to lack GL's BGRA extensions, so
+// that every case also runs through the RGBA fallbacks.
+class GpuTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
+    plat::gpu::testing::pretendNoBgraExtensions(GetParam());
     device = createSystemDefaultDevice();
     if (!device) GTEST_SKIP() << "no EGL device with OpenGL ES 3";
     queue = device->newCommandQueue();
@@ -78,6 +81,7 @@ class GpuTest : public ::testing::Test {
     queue.reset();
     device.reset();
     EXPECT_EQ(plat::gpu::testing::liveGLObjectCount(), 0u) << "GL objects left after every object was released";
+    plat::gpu::testing::pretendNoBgraExtensions(false);
   }
 
   std::shared_ptr<RenderPipelineState> pipeline(const std::string& fragment) {

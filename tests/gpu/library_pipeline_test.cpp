@@ -52,7 +52,7 @@ TEST(GpuLibrary, MalformedTextIsRefusedWithTheLine) {
   }
 }
 
-TEST_F(GpuTest, LibraryFilesAreReadOrRefused) {
+TEST_P(GpuTest, LibraryFilesAreReadOrRefused) {
   std::string error;
   EXPECT_EQ(device->newLibraryWithPath("/nonexistent/default.glsl", &error), nullptr);
   EXPECT_NE(error.find("cannot read"), std::string::npos);
@@ -74,7 +74,7 @@ TEST_F(GpuTest, LibraryFilesAreReadOrRefused) {
   std::remove(path.c_str());
 }
 
-TEST_F(GpuTest, PipelineFromALibraryLackingAFunctionIsNone) {
+TEST_P(GpuTest, PipelineFromALibraryLackingAFunctionIsNone) {
   RenderPipelineDescriptor d;
   d.vertexFunction = lib->newFunctionWithName("v_fullscreen");
   d.fragmentFunction = lib->newFunctionWithName("f_present");  // absent
@@ -93,7 +93,7 @@ TEST_F(GpuTest, PipelineFromALibraryLackingAFunctionIsNone) {
   EXPECT_NE(device->newRenderPipelineState(d, &error), nullptr) << error;
 }
 
-TEST_F(GpuTest, CompileAndLinkFailuresCarryTheGLLog) {
+TEST_P(GpuTest, CompileAndLinkFailuresCarryTheGLLog) {
   std::string error;
   auto bad = Library::parse(library(R"(
 //@function f_broken fragment

@@ -49,7 +49,7 @@ Bytes picture(std::size_t stride, bool rgba) {
   return rows;
 }
 
-TEST_F(GpuTest, LoaderUploadsAnyStrideAndOrderExactly) {
+TEST_P(GpuTest, LoaderUploadsAnyStrideAndOrderExactly) {
   TextureLoader loader(device);
   const Bytes expect = picture(12, false);
   for (bool rgba : {false, true}) {
@@ -73,7 +73,7 @@ TEST_F(GpuTest, LoaderUploadsAnyStrideAndOrderExactly) {
   }
 }
 
-TEST_F(GpuTest, LoaderRefusesBeforeDecoding) {
+TEST_P(GpuTest, LoaderRefusesBeforeDecoding) {
   TextureLoader loader(device);
   const int tooWide = static_cast<int>(device->limits().maxTextureSize) + 1;
   RowsImage wide(tooWide, 2, 12, plat::image::PixelOrder::BGRA, picture(12, false));
