@@ -46,7 +46,7 @@ struct PixelRect {
 inline constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;  // 268 M pixels, 1 GiB as BGRA
 inline constexpr int kMaxSide = 65535;
 
-class Image {
+class Image : public std::enable_shared_from_this<Image> {
  public:
   virtual ~Image() = default;
   virtual int width() const = 0;
@@ -58,15 +58,24 @@ class Image {
 
   // The rectangle widened outward to whole pixels (floor of the origin,
   // ceiling of the far edge) and clipped to the image. An empty result, or a
-  // non-finite rectangle, is none. The crop shares the source's data or
-  // decoder; it costs no pixel copy.
+  // non-finite rectangle, is none; so is a rectangle of negative or zero
+  // extent. The crop shares the source's data or decoder; it costs no pixel
+  // copy. Only images owned by a shared_ptr (all that this layer makes) can
+  // be cropped.
   std::shared_ptr<const Image> cropped(const PixelRect& rect) const;
 
  protected:
-  // For crops: decode only `rect` (already integral and inside the image).
-  // The default decodes the whole image and returns a view into it.
+  // Decoded rows and whatever keeps their memory alive (null when the rows
+  // belong to the image itself).
+  struct Rows {
+    PixelView view;
+    std::shared_ptr<const void> owner;
+  };
+
+  // For crops: decode only the rectangle (already integral and inside the
+  // image). The default decodes the whole image and returns a view into it.
   friend class CroppedImage;
-  virtual std::optional<PixelView> pixelsInRect(int x, int y, int w, int h, Error* error) const;
+  virtual std::optional<Rows> pixelsInRect(int x, int y, int w, int h, Error* error) const;
 };
 
 struct SourceOptions {

@@ -1,0 +1,77 @@
+// BMP through stb_image, built here with only its BMP decoder and kept
+// private to this file (static functions, no symbols exported). The header
+// is read first for the size; the pixels decode whole into RGBA, in the
+// buffer stb_image allocates, which the image then owns.
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_BMP
+#define STBI_NO_STDIO
+#define STBI_NO_LINEAR
+#define STBI_NO_HDR
+#include <stb/stb_image.h>
+
+#include <climits>
+
+#include "platform/image/decoders.h"
+
+namespace plat::image::detail {
+
+namespace {
+
+const char* reason() {
+  const char* text = stbi_failure_reason();
+  return text != nullptr ? text : "decode failed";
+}
+
+class BmpImage final : public LazyImage {
+ public:
+  BmpImage(SharedBytes bytes, int width, int height) : LazyImage(width, height), bytes_(std::move(bytes)) {}
+
+ protected:
+  std::optional<Rows> decode(Error* error) const override {
+    int w = 0;
+    int h = 0;
+    int channels = 0;
+    std::shared_ptr<stbi_uc> pixels(
+        stbi_load_from_memory(bytes_->data.get(), static_cast<int>(bytes_->size), &w, &h, &channels, 4),
+        [](stbi_uc* p) { stbi_image_free(p); });
+    if (!pixels) {
+      setError(error, "bmp", reason());
+      return std::nullopt;
+    }
+    if (w != width() || h != height()) {
+      setError(error, "bmp", "decoded image does not match its header");
+      return std::nullopt;
+    }
+    Rows rows;
+    rows.view = PixelView{pixels.get(), w, h, std::size_t(w) * 4, PixelOrder::RGBA};
+    rows.owner = std::move(pixels);
+    return rows;
+  }
+
+ private:
+  SharedBytes bytes_;
+};
+
+}  // namespace
+
+std::shared_ptr<const Image> openBmp(SharedBytes bytes, Error* error) {
+  if (bytes->size > static_cast<std::size_t>(INT_MAX)) {
+    setError(error, "bmp", "file too large");
+    return nullptr;
+  }
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  if (!stbi_info_from_memory(bytes->data.get(), static_cast<int>(bytes->size), &width, &height, &channels)) {
+    setError(error, "bmp", reason());
+    return nullptr;
+  }
+  if (!sizeAllowed(width, height)) {
+    setError(error, "bmp", sizeRefusal(width, height));
+    return nullptr;
+  }
+  return std::make_shared<BmpImage>(std::move(bytes), width, height);
+}
+
+}  // namespace plat::image::detail

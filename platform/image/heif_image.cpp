@@ -1,0 +1,112 @@
+// HEIF through libheif: the primary image, decoded with its transformations
+// ignored, so that a rotation or mirror property leaves the pixels as they
+// were coded (and a clean-aperture crop is not applied either: the size is
+// the coded one from the ispe property). The decoded libheif image is kept as
+// it is and viewed in place, interleaved RGBA; crops view into it.
+#include <libheif/heif.h>
+
+#include "platform/image/decoders.h"
+
+namespace plat::image::detail {
+
+namespace {
+
+struct ContextDeleter {
+  void operator()(heif_context* context) const { heif_context_free(context); }
+};
+struct HandleDeleter {
+  void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
+};
+
+std::string describe(const heif_error& error) {
+  return error.message != nullptr && error.message[0] != '\0' ? error.message : "decode failed";
+}
+
+class HeifImage final : public LazyImage {
+ public:
+  HeifImage(SharedBytes bytes, std::unique_ptr<heif_context, ContextDeleter> context,
+            std::unique_ptr<heif_image_handle, HandleDeleter> handle, int width, int height)
+      : LazyImage(width, height),
+        bytes_(std::move(bytes)),
+        context_(std::move(context)),
+        handle_(std::move(handle)) {}
+
+ protected:
+  std::optional<Rows> decode(Error* error) const override {
+    std::unique_ptr<heif_decoding_options, void (*)(heif_decoding_options*)> options(heif_decoding_options_alloc(),
+                                                                                     heif_decoding_options_free);
+    if (!options) {
+      setError(error, "heif", "out of memory");
+      return std::nullopt;
+    }
+    options->ignore_transformations = 1;
+    heif_image* decoded = nullptr;
+    heif_error result =
+        heif_decode_image(handle_.get(), &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, options.get());
+    std::shared_ptr<heif_image> image(decoded, [](heif_image* p) {
+      if (p != nullptr) heif_image_release(p);
+    });
+    if (result.code != heif_error_Ok || !image) {
+      setError(error, "heif", describe(result));
+      return std::nullopt;
+    }
+    int stride = 0;
+    const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int planeWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int planeHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
+    // The coded picture may carry padding beyond the announced size; less
+    // than announced would leave rows missing.
+    if (plane == nullptr || planeWidth < width() || planeHeight < height() || stride < 0 ||
+        static_cast<std::size_t>(stride) < std::size_t(width()) * 4) {
+      setError(error, "heif", "decoded image does not match its header");
+      return std::nullopt;
+    }
+    Rows rows;
+    rows.view = PixelView{plane, width(), height(), static_cast<std::size_t>(stride), PixelOrder::RGBA};
+    rows.owner = std::move(image);
+    return rows;
+  }
+
+ private:
+  SharedBytes bytes_;  // libheif reads from these without a copy
+  std::unique_ptr<heif_context, ContextDeleter> context_;
+  std::unique_ptr<heif_image_handle, HandleDeleter> handle_;
+};
+
+}  // namespace
+
+std::shared_ptr<const Image> openHeif(SharedBytes bytes, Error* error) {
+  std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+  if (!context) {
+    setError(error, "heif", "out of memory");
+    return nullptr;
+  }
+  heif_context_set_maximum_image_size_limit(context.get(), kMaxSide);
+  heif_error result = heif_context_read_from_memory_without_copy(context.get(), bytes->data.get(), bytes->size, nullptr);
+  if (result.code != heif_error_Ok) {
+    setError(error, "heif", describe(result));
+    return nullptr;
+  }
+  heif_image_handle* rawHandle = nullptr;
+  result = heif_context_get_primary_image_handle(context.get(), &rawHandle);
+  std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
+  if (result.code != heif_error_Ok || !handle) {
+    setError(error, "heif", describe(result));
+    return nullptr;
+  }
+  // The size as coded, before any rotation: the transformations are not
+  // applied when the pixels are decoded.
+  int width = heif_image_handle_get_ispe_width(handle.get());
+  int height = heif_image_handle_get_ispe_height(handle.get());
+  if (width <= 0 || height <= 0) {
+    width = heif_image_handle_get_width(handle.get());
+    height = heif_image_handle_get_height(handle.get());
+  }
+  if (!sizeAllowed(width, height)) {
+    setError(error, "heif", sizeRefusal(width, height));
+    return nullptr;
+  }
+  return std::make_shared<HeifImage>(std::move(bytes), std::move(context), std::move(handle), width, height);
+}
+
+}  // namespace plat::image::detail

@@ -1,0 +1,288 @@
+// The format-independent half of the picture layer: opening a file or a block
+// of bytes as an image source, sniffing its format, the whole-pixel crop, and
+// the lazy pixel cache every decoder shares. The decoders themselves live in
+// one file per format.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "platform/image/decoders.h"
+
+namespace plat::image {
+
+namespace detail {
+
+namespace {
+
+bool startsWith(const std::uint8_t* data, std::size_t size, const char* magic, std::size_t length) {
+  return size >= length && std::memcmp(data, magic, length) == 0;
+}
+
+bool isHeifBrand(const std::uint8_t* brand) {
+  static const char* const kBrands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx",
+                                        "hevm", "hevs", "mif1", "msf1"};
+  for (const char* b : kBrands) {
+    if (std::memcmp(brand, b, 4) == 0) return true;
+  }
+  return false;
+}
+
+// An ISO base-media file starts with its ftyp box: size, "ftyp", the major
+// brand, a minor version and compatible brands up to the box's end.
+bool isHeif(const std::uint8_t* data, std::size_t size) {
+  if (size < 16 || std::memcmp(data + 4, "ftyp", 4) != 0) return false;
+  std::size_t boxSize = (std::size_t{data[0]} << 24) | (std::size_t{data[1]} << 16) |
+                        (std::size_t{data[2]} << 8) | std::size_t{data[3]};
+  if (boxSize < 16) return false;
+  boxSize = std::min(boxSize, size);
+  if (isHeifBrand(data + 8)) return true;
+  for (std::size_t at = 16; at + 4 <= boxSize; at += 4) {
+    if (isHeifBrand(data + at)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<Format> sniff(const std::uint8_t* data, std::size_t size) {
+  if (startsWith(data, size, "\xFF\xD8\xFF", 3)) return Format::Jpeg;
+  if (startsWith(data, size, "\x89PNG\r\n\x1A\n", 8)) return Format::Png;
+  // Classic TIFF and BigTIFF, both byte orders.
+  if (startsWith(data, size, "II*\0", 4) || startsWith(data, size, "MM\0*", 4) ||
+      startsWith(data, size, "II+\0", 4) || startsWith(data, size, "MM\0+", 4)) {
+    return Format::Tiff;
+  }
+  if (isHeif(data, size)) return Format::Heif;
+  if (startsWith(data, size, "BM", 2)) return Format::Bmp;
+  return std::nullopt;
+}
+
+const char* formatName(Format format) {
+  switch (format) {
+    case Format::Jpeg: return "jpeg";
+    case Format::Png: return "png";
+    case Format::Tiff: return "tiff";
+    case Format::Heif: return "heif";
+    case Format::Bmp: return "bmp";
+  }
+  return "?";
+}
+
+void setError(Error* error, const char* decoder, std::string message) {
+  if (error != nullptr) {
+    error->decoder = decoder;
+    error->message = std::move(message);
+  }
+}
+
+bool sizeAllowed(std::int64_t width, std::int64_t height) {
+  return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide && width * height <= kMaxPixels;
+}
+
+std::string sizeRefusal(std::int64_t width, std::int64_t height) {
+  return "image size " + std::to_string(width) + "x" + std::to_string(height) + " is outside the decodable range";
+}
+
+std::optional<std::size_t> bufferBytes(std::int64_t width, std::int64_t height) {
+  std::size_t rowBytes = 0;
+  std::size_t total = 0;
+  if (width < 0 || height < 0) return std::nullopt;
+  if (__builtin_mul_overflow(static_cast<std::size_t>(width), std::size_t{4}, &rowBytes)) return std::nullopt;
+  if (__builtin_mul_overflow(rowBytes, static_cast<std::size_t>(height), &total)) return std::nullopt;
+  return total;
+}
+
+std::optional<PixelView> LazyImage::pixels(Error* error) const {
+  if (!rows_ && !failure_) {
+    Error failure;
+    rows_ = decode(&failure);
+    if (!rows_) failure_ = std::move(failure);
+  }
+  if (failure_) {
+    if (error != nullptr) *error = *failure_;
+    return std::nullopt;
+  }
+  return rows_->view;
+}
+
+namespace {
+
+class MemorySource final : public ImageSource {
+ public:
+  MemorySource(SharedBytes bytes, Format format) : bytes_(std::move(bytes)), format_(format) {}
+
+  const char* formatName() const override { return detail::formatName(format_); }
+
+  std::shared_ptr<const Image> createImageAtIndex(std::size_t index, const SourceOptions& /*options*/,
+                                                  Error* error) const override {
+    if (index != 0) {
+      setError(error, formatName(), "only the first image is read");
+      return nullptr;
+    }
+    switch (format_) {
+      case Format::Jpeg: return openJpeg(bytes_, error);
+      case Format::Png: return openPng(bytes_, error);
+      case Format::Tiff: return openTiff(bytes_, error);
+      case Format::Heif: return openHeif(bytes_, error);
+      case Format::Bmp: return openBmp(bytes_, error);
+    }
+    return nullptr;
+  }
+
+ private:
+  SharedBytes bytes_;
+  Format format_;
+};
+
+std::shared_ptr<ImageSource> sourceOver(std::shared_ptr<Bytes> bytes, Error* error) {
+  std::optional<Format> format = sniff(bytes->data.get(), bytes->size);
+  if (!format) {
+    setError(error, "source", "not a picture format this layer reads");
+    return nullptr;
+  }
+  return std::make_shared<MemorySource>(std::move(bytes), *format);
+}
+
+std::string errnoText(const char* what, int code) { return std::string(what) + ": " + std::strerror(code); }
+
+}  // namespace
+
+}  // namespace detail
+
+using detail::setError;
+
+std::shared_ptr<ImageSource> ImageSource::createWithData(const void* data, std::size_t size, Error* error) {
+  if (data == nullptr && size != 0) {
+    setError(error, "source", "no data");
+    return nullptr;
+  }
+  if (size > detail::kMaxFileBytes) {
+    setError(error, "source", "data larger than the picture size cap");
+    return nullptr;
+  }
+  auto bytes = std::make_shared<detail::Bytes>();
+  bytes->data = std::make_unique_for_overwrite<std::uint8_t[]>(size == 0 ? 1 : size);
+  bytes->size = size;
+  if (size != 0) std::memcpy(bytes->data.get(), data, size);
+  return detail::sourceOver(std::move(bytes), error);
+}
+
+std::shared_ptr<ImageSource> ImageSource::createWithPath(const std::string& path, Error* error) {
+  // A FIFO, device or folder under a picture name is refused before it is
+  // opened (opening some devices has effects of its own); O_NONBLOCK and the
+  // second check on the open descriptor cover an entry replaced in between.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    setError(error, "source", detail::errnoText("cannot open", errno));
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    setError(error, "source", "not a regular file");
+    return nullptr;
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    setError(error, "source", detail::errnoText("cannot open", errno));
+    return nullptr;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    setError(error, "source", "not a regular file");
+    return nullptr;
+  }
+  if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > detail::kMaxFileBytes) {
+    setError(error, "source", "file larger than the picture size cap");
+    return nullptr;
+  }
+  const auto expected = static_cast<std::size_t>(st.st_size);
+  auto bytes = std::make_shared<detail::Bytes>();
+  bytes->data = std::make_unique_for_overwrite<std::uint8_t[]>(expected == 0 ? 1 : expected);
+  // The file may shrink while it is read; what was there is used.
+  std::size_t got = 0;
+  while (got < expected) {
+    ssize_t n = ::read(fd, bytes->data.get() + got, expected - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      setError(error, "source", detail::errnoText("cannot read", errno));
+      return nullptr;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes->size = got;
+  return detail::sourceOver(std::move(bytes), error);
+}
+
+// A rectangle of another image. It keeps its parent (and through it the
+// file's bytes or decoded rows) alive and asks it for just its rows.
+class CroppedImage final : public Image {
+ public:
+  CroppedImage(std::shared_ptr<const Image> parent, int x, int y, int w, int h)
+      : parent_(std::move(parent)), x_(x), y_(y), w_(w), h_(h) {}
+
+  int width() const override { return w_; }
+  int height() const override { return h_; }
+
+  std::optional<PixelView> pixels(Error* error) const override {
+    if (!rows_ && !failure_) {
+      Error failure;
+      rows_ = parent_->pixelsInRect(x_, y_, w_, h_, &failure);
+      if (!rows_) failure_ = std::move(failure);
+    }
+    if (failure_) {
+      if (error != nullptr) *error = *failure_;
+      return std::nullopt;
+    }
+    return rows_->view;
+  }
+
+ protected:
+  std::optional<Rows> pixelsInRect(int x, int y, int w, int h, Error* error) const override {
+    if (rows_) return Image::pixelsInRect(x, y, w, h, error);
+    return parent_->pixelsInRect(x_ + x, y_ + y, w, h, error);
+  }
+
+ private:
+  std::shared_ptr<const Image> parent_;
+  int x_, y_, w_, h_;
+  mutable std::optional<Rows> rows_;
+  mutable std::optional<Error> failure_;
+};
+
+std::optional<Image::Rows> Image::pixelsInRect(int x, int y, int w, int h, Error* error) const {
+  std::optional<PixelView> all = pixels(error);
+  if (!all) return std::nullopt;
+  Rows rows;
+  rows.view = *all;
+  rows.view.data = all->data + static_cast<std::size_t>(y) * all->bytesPerRow + static_cast<std::size_t>(x) * 4;
+  rows.view.width = w;
+  rows.view.height = h;
+  rows.owner = weak_from_this().lock();
+  return rows;
+}
+
+std::shared_ptr<const Image> Image::cropped(const PixelRect& rect) const {
+  if (!std::isfinite(rect.x) || !std::isfinite(rect.y) || !std::isfinite(rect.width) ||
+      !std::isfinite(rect.height) || !(rect.width > 0.0) || !(rect.height > 0.0)) {
+    return nullptr;
+  }
+  const double x0 = std::max(std::floor(rect.x), 0.0);
+  const double y0 = std::max(std::floor(rect.y), 0.0);
+  const double x1 = std::min(std::ceil(rect.x + rect.width), static_cast<double>(width()));
+  const double y1 = std::min(std::ceil(rect.y + rect.height), static_cast<double>(height()));
+  if (!(x1 > x0) || !(y1 > y0)) return nullptr;
+  std::shared_ptr<const Image> self = weak_from_this().lock();
+  if (!self) return nullptr;
+  return std::make_shared<CroppedImage>(std::move(self), static_cast<int>(x0), static_cast<int>(y0),
+                                        static_cast<int>(x1 - x0), static_cast<int>(y1 - y0));
+}
+
+}  // namespace plat::image

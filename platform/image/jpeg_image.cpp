@@ -1,0 +1,224 @@
+// JPEG through libjpeg-turbo's libjpeg API. The header read gives the size;
+// pixels decode straight into BGRA rows, and a crop decodes only its own
+// rows (the rows above are skipped, those below never read) and columns
+// (jpeg_crop_scanline, widened by the library to whole iMCUs). CMYK and YCCK
+// files come out of the library as CMYK and are turned into RGB here.
+// libjpeg reports errors by calling error_exit, which longjmps back; the
+// functions that call setjmp hold only plain C objects, and the C++ owners of
+// the results live in their callers.
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>  // before jpeglib.h, which needs FILE and size_t
+#include <cstdlib>
+#include <cstring>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "platform/image/decoders.h"
+
+namespace plat::image::detail {
+
+namespace {
+
+// The decoder's working memory (progressive coefficient buffers above all)
+// is capped, so a tiny file cannot ask for gigabytes.
+constexpr long kMaxDecoderMemory = 2L << 30;
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void onError(j_common_ptr cinfo) {
+  auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, manager->message);
+  std::longjmp(manager->jump, 1);
+}
+
+// Warnings stay silent, except the end of the data arriving early: a
+// truncated file is refused rather than shown with its missing part grey.
+void onMessage(j_common_ptr cinfo, int level) {
+  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) onError(cinfo);
+}
+
+void onOutput(j_common_ptr /*cinfo*/) {}
+
+void installErrors(jpeg_decompress_struct* cinfo, ErrorManager* manager) {
+  cinfo->err = jpeg_std_error(&manager->pub);
+  manager->pub.error_exit = onError;
+  manager->pub.emit_message = onMessage;
+  manager->pub.output_message = onOutput;
+  manager->message[0] = '\0';
+}
+
+struct Header {
+  JDIMENSION width = 0;
+  JDIMENSION height = 0;
+};
+
+bool readHeader(const Bytes& bytes, Header* header, char* message) {
+  jpeg_decompress_struct cinfo;
+  ErrorManager errors;
+  std::memset(&cinfo, 0, sizeof cinfo);
+  installErrors(&cinfo, &errors);
+  if (setjmp(errors.jump)) {
+    std::memcpy(message, errors.message, JMSG_LENGTH_MAX);
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, bytes.data.get(), static_cast<unsigned long>(bytes.size));
+  jpeg_read_header(&cinfo, TRUE);
+  header->width = cinfo.image_width;
+  header->height = cinfo.image_height;
+  jpeg_destroy_decompress(&cinfo);
+  return true;
+}
+
+// What a region decode hands back; `buffer` is malloc'ed and owned by the
+// caller from the moment it is set, whether the decode then succeeds or not.
+struct Region {
+  std::uint8_t* buffer = nullptr;
+  std::size_t bytesPerRow = 0;
+  std::size_t firstColumn = 0;  // of the wanted rectangle within a row
+  bool cmyk = false;
+  bool adobeInverted = false;
+};
+
+bool decodeRegion(const Bytes& bytes, int x, int y, int w, int h, Region* out, char* message) {
+  jpeg_decompress_struct cinfo;
+  ErrorManager errors;
+  std::memset(&cinfo, 0, sizeof cinfo);
+  installErrors(&cinfo, &errors);
+  if (setjmp(errors.jump)) {
+    std::memcpy(message, errors.message, JMSG_LENGTH_MAX);
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
+  jpeg_mem_src(&cinfo, bytes.data.get(), static_cast<unsigned long>(bytes.size));
+  jpeg_read_header(&cinfo, TRUE);
+  out->cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  out->adobeInverted = cinfo.saw_Adobe_marker != 0;
+  cinfo.out_color_space = out->cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+  jpeg_start_decompress(&cinfo);
+  if (cinfo.output_components != 4 || static_cast<JDIMENSION>(x + w) > cinfo.output_width ||
+      static_cast<JDIMENSION>(y + h) > cinfo.output_height) {
+    std::snprintf(errors.message, sizeof errors.message, "unexpected output layout");
+    onError(reinterpret_cast<j_common_ptr>(&cinfo));
+  }
+  // The library upsamples chroma at the edges of a cropped scanline as if
+  // they were the picture's edges; decoding a margin of up to one iMCU on
+  // each side keeps the wanted columns identical to a full decode.
+  const JDIMENSION margin = static_cast<JDIMENSION>(cinfo.max_h_samp_factor * DCTSIZE);
+  JDIMENSION columnStart = static_cast<JDIMENSION>(x) > margin ? static_cast<JDIMENSION>(x) - margin : 0;
+  JDIMENSION columns = std::min(cinfo.output_width, static_cast<JDIMENSION>(x + w) + margin) - columnStart;
+  if (columns < cinfo.output_width) jpeg_crop_scanline(&cinfo, &columnStart, &columns);
+  out->bytesPerRow = std::size_t{cinfo.output_width} * 4;
+  out->firstColumn = static_cast<std::size_t>(x) - columnStart;
+  out->buffer = static_cast<std::uint8_t*>(std::malloc(out->bytesPerRow * static_cast<std::size_t>(h)));
+  if (out->buffer == nullptr) {
+    std::snprintf(errors.message, sizeof errors.message, "out of memory");
+    onError(reinterpret_cast<j_common_ptr>(&cinfo));
+  }
+  if (y > 0) {
+    JDIMENSION skipped = jpeg_skip_scanlines(&cinfo, static_cast<JDIMENSION>(y));
+    if (skipped != static_cast<JDIMENSION>(y)) {
+      std::snprintf(errors.message, sizeof errors.message, "cannot skip to the crop's first row");
+      onError(reinterpret_cast<j_common_ptr>(&cinfo));
+    }
+  }
+  const JDIMENSION end = static_cast<JDIMENSION>(y + h);
+  while (cinfo.output_scanline < end) {
+    JSAMPROW rows[16];
+    JDIMENSION count = std::min<JDIMENSION>(16, end - cinfo.output_scanline);
+    for (JDIMENSION i = 0; i < count; ++i) {
+      rows[i] = out->buffer + std::size_t{cinfo.output_scanline - static_cast<JDIMENSION>(y) + i} * out->bytesPerRow;
+    }
+    if (jpeg_read_scanlines(&cinfo, rows, count) == 0) {
+      std::snprintf(errors.message, sizeof errors.message, "no scanlines");
+      onError(reinterpret_cast<j_common_ptr>(&cinfo));
+    }
+  }
+  // The rows below the crop are never decoded; abandoning the decoder here
+  // is what jpeg_destroy_decompress is for.
+  jpeg_destroy_decompress(&cinfo);
+  return true;
+}
+
+// CMYK samples to BGRA in place. Files with an Adobe marker (Photoshop and
+// libjpeg-turbo alike) store inverted inks, 255 meaning none; others store
+// plain inks.
+void cmykToBgra(std::uint8_t* row, int width, bool inverted) {
+  for (int i = 0; i < width; ++i) {
+    std::uint8_t* p = row + std::size_t(i) * 4;
+    unsigned c = p[0], m = p[1], yl = p[2], k = p[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      yl = 255 - yl;
+      k = 255 - k;
+    }
+    p[0] = static_cast<std::uint8_t>((yl * k + 127) / 255);
+    p[1] = static_cast<std::uint8_t>((m * k + 127) / 255);
+    p[2] = static_cast<std::uint8_t>((c * k + 127) / 255);
+    p[3] = 255;
+  }
+}
+
+class JpegImage final : public LazyImage {
+ public:
+  JpegImage(SharedBytes bytes, int width, int height) : LazyImage(width, height), bytes_(std::move(bytes)) {}
+
+ protected:
+  std::optional<Rows> decode(Error* error) const override { return decodeRect(0, 0, width(), height(), error); }
+
+  std::optional<Rows> pixelsInRect(int x, int y, int w, int h, Error* error) const override {
+    if (decodedRows()) return Image::pixelsInRect(x, y, w, h, error);
+    return decodeRect(x, y, w, h, error);
+  }
+
+ private:
+  std::optional<Rows> decodeRect(int x, int y, int w, int h, Error* error) const {
+    Region region;
+    char message[JMSG_LENGTH_MAX] = {};
+    bool ok = decodeRegion(*bytes_, x, y, w, h, &region, message);
+    std::shared_ptr<std::uint8_t> buffer(region.buffer, [](std::uint8_t* p) { std::free(p); });
+    if (!ok) {
+      setError(error, "jpeg", message[0] != '\0' ? message : "decode failed");
+      return std::nullopt;
+    }
+    std::uint8_t* first = buffer.get() + region.firstColumn * 4;
+    if (region.cmyk) {
+      for (int row = 0; row < h; ++row) cmykToBgra(first + std::size_t(row) * region.bytesPerRow, w, region.adobeInverted);
+    }
+    Rows rows;
+    rows.view = PixelView{first, w, h, region.bytesPerRow, PixelOrder::BGRA};
+    rows.owner = std::move(buffer);
+    return rows;
+  }
+
+  SharedBytes bytes_;
+};
+
+}  // namespace
+
+std::shared_ptr<const Image> openJpeg(SharedBytes bytes, Error* error) {
+  Header header;
+  char message[JMSG_LENGTH_MAX] = {};
+  if (!readHeader(*bytes, &header, message)) {
+    setError(error, "jpeg", message[0] != '\0' ? message : "cannot read the header");
+    return nullptr;
+  }
+  if (!sizeAllowed(header.width, header.height)) {
+    setError(error, "jpeg", sizeRefusal(header.width, header.height));
+    return nullptr;
+  }
+  return std::make_shared<JpegImage>(std::move(bytes), static_cast<int>(header.width),
+                                     static_cast<int>(header.height));
+}
+
+}  // namespace plat::image::detail
