@@ -205,7 +205,8 @@ std::string serialise(const std::map<std::string, Value>& values, const std::str
     }
   }
   const std::string comment = " Preferences of " + moduleName + ". Written by the screen saver;\n"
-                              " keys under [string] hold text, under [double] numbers.";
+                              " [string] holds text, [double] numbers, [bytes] base64 of text\n"
+                              " that is not UTF-8.";
   if (!values.empty()) g_key_file_set_comment(kf, nullptr, nullptr, comment.c_str(), nullptr);
   gsize len = 0;
   gchar* data = g_key_file_to_data(kf, &len, nullptr);

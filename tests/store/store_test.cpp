@@ -166,6 +166,19 @@ TEST_F(StoreTest, ChangeByAnotherProcessIsSeenAtTheNextRead) {
   EXPECT_EQ(s->doubleForKey("interval"), 0.0);
 }
 
+TEST_F(StoreTest, FailedSynchronizeKeepsTheChangesPending) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  auto s = open();
+  ASSERT_TRUE(s);
+  ASSERT_EQ(::chmod(storeFolder().c_str(), 0500), 0);
+  s->setDouble(6.0, "interval");
+  EXPECT_FALSE(s->synchronize());
+  EXPECT_EQ(s->doubleForKey("interval"), 6.0);
+  ASSERT_EQ(::chmod(storeFolder().c_str(), 0700), 0);
+  EXPECT_TRUE(s->synchronize());
+  EXPECT_TRUE(asOtherProcess([] { return open()->doubleForKey("interval") == 6.0; }));
+}
+
 TEST_F(StoreTest, UnchangedFileIsNotParsedAgain) {
   auto s = open();
   ASSERT_TRUE(s);
