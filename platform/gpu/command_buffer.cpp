@@ -174,6 +174,12 @@ void CommandBuffer::presentDrawable(std::shared_ptr<Drawable> drawable) {
 
 void CommandBuffer::commit() {
   assert(status_ == Status::NotEnqueued);
+#ifndef NDEBUG
+  for (const auto& weak : encoders_) {
+    const auto encoder = weak.lock();
+    assert(!encoder || encoder->ended());  // every encoder ends before commit
+  }
+#endif
   if (status_ != Status::NotEnqueued) return;
   status_ = Status::Committed;
   if (!core_->makeCurrent()) {

@@ -5,7 +5,8 @@
 // waiting for vertical blank (the host paces its ticks). The surface is made
 // on the first drawable after a window is set and follows the window's size.
 // No window, no device, or a device that is not on the window's X display:
-// no drawable.
+// no drawable. The engine clears the window (setNativeWindow with an empty
+// handle) before it destroys the X window, so that the surface goes first.
 #pragma once
 
 #include <cstdint>

@@ -65,7 +65,19 @@ std::shared_ptr<Texture> makeTexture(const std::shared_ptr<Core>& core, const Te
     countGLObjects(-1);
     return nullptr;
   }
-  return std::make_shared<Texture>(core, descriptor, name, storage, levels);
+  auto texture = std::make_shared<Texture>(core, descriptor, name, storage, levels);
+  if ((descriptor.usage & TextureUsage::RenderTarget) != 0) {
+    // GL leaves new storage undefined; a render target is often read before
+    // it is first drawn (the feedback input of a fresh scene texture), so it
+    // starts as transparent black rather than whatever memory it got.
+    if (const GLuint fb = texture->framebuffer(); fb != 0) {
+      glBindFramebuffer(GL_FRAMEBUFFER, fb);
+      glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+      glClear(GL_COLOR_BUFFER_BIT);
+      glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    }
+  }
+  return texture;
 }
 
 }  // namespace detail

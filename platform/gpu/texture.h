@@ -5,7 +5,8 @@
 // is this layer's business and invisible to callers. Sampling uses linear
 // filtering and clamp-to-edge on both axes (no sampler objects are bound by
 // the module); mipmap levels beyond 0 are allocated when asked for but never
-// generated.
+// generated. A new render target starts as transparent black; other new
+// textures are undefined until written.
 #pragma once
 
 #include <cstddef>
