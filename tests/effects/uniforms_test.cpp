@@ -35,17 +35,5 @@ TEST(Uniforms, NewBlockHoldsFourteenDefaultsAndZeroBytesElsewhere) {
   }
 }
 
-TEST(Uniforms, NamedFieldsLieAtTheirContractOffsets) {
-  Uniforms u;
-  u.blendB = 7.0f;
-  u.opacB = 8.0f;
-  u.tunnelShiftY = 9.0f;
-  u.lensAmt = 10.0f;
-  EXPECT_EQ(floatAt(u, 156), 7.0f);
-  EXPECT_EQ(floatAt(u, 160), 8.0f);
-  EXPECT_EQ(floatAt(u, 192), 9.0f);
-  EXPECT_EQ(floatAt(u, 36), 10.0f);
-}
-
 }  // namespace
 }  // namespace quelltrine
