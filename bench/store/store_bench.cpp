@@ -38,8 +38,10 @@ BENCHMARK(BM_EffectiveIntervalForcedReparse);
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
+    // Plain runs, or the mean when repetitions are aggregated.
     for (const Run& r : runs) {
-      if (r.iterations > 0) nsPerRead_[r.benchmark_name()] = r.GetAdjustedRealTime();
+      const bool plain = r.run_type == Run::RT_Iteration;
+      if (plain || r.aggregate_name == "mean") nsPerRead_[r.run_name.function_name] = r.GetAdjustedRealTime();
     }
     ConsoleReporter::ReportRuns(runs);
   }
