@@ -11,6 +11,9 @@ namespace plat::image::detail {
 
 namespace {
 
+constexpr int kMaxHeifSide = 16384;
+static_assert(std::int64_t{kMaxHeifSide} * kMaxHeifSide <= kMaxPixels);
+
 struct ContextDeleter {
   void operator()(heif_context* context) const { heif_context_free(context); }
 };
@@ -81,7 +84,10 @@ std::shared_ptr<const Image> openHeif(SharedBytes bytes, Error* error) {
     setError(error, "heif", "out of memory");
     return nullptr;
   }
-  heif_context_set_maximum_image_size_limit(context.get(), kMaxSide);
+  // libheif checks this side limit against every item it decodes, grid
+  // tiles included, which the primary image's size alone does not bound. The
+  // square of the limit is the pixel cap.
+  heif_context_set_maximum_image_size_limit(context.get(), kMaxHeifSide);
   heif_error result = heif_context_read_from_memory_without_copy(context.get(), bytes->data.get(), bytes->size, nullptr);
   if (result.code != heif_error_Ok) {
     setError(error, "heif", describe(result));

@@ -199,3 +199,19 @@ TEST(DecodeFailure, OnlyTheFirstImageIsOffered) {
 }
 
 }  // namespace
+
+// Inputs the fuzzer found, kept in tests/image/fixtures/. A HEIF whose grid
+// announces 64x48 but whose tile claims 63414x57292 made libheif allocate
+// 3.6 GB; it must now fail quickly and cheaply.
+TEST(DecodeFailure, FuzzerFoundFilesFailCleanly) {
+  const std::string path = std::string(QUELLTRINE_SOURCE_DIR) + "/tests/image/fixtures/heif-giant-tile.heic";
+  const auto start = std::chrono::steady_clock::now();
+  auto source = ImageSource::createWithPath(path);
+  ASSERT_TRUE(source);
+  auto image = source->createImageAtIndex(0, {});
+  ASSERT_TRUE(image);
+  Error error;
+  EXPECT_FALSE(image->pixels(&error));
+  EXPECT_EQ(error.decoder, "heif");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
