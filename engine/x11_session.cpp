@@ -245,6 +245,10 @@ class Session {
         XNextEvent(display_, &e);
         handle(e);
       }
+      // Checked on every pass, not only after a wait: when frames take longer
+      // than a period the loop never waits.
+      char drained[16];
+      if (::read(gSignalPipe[0], drained, sizeof drained) > 0) signalled_ = true;
       if (quit_ || gWindowGone || signalled_) break;
       auto now = monotonicNow();
       if (scheduler.isDue(now)) {
@@ -257,7 +261,6 @@ class Session {
       timespec timeout{static_cast<time_t>(wait / 1'000'000'000), static_cast<long>(wait % 1'000'000'000)};
       pollfd fds[2] = {{xfd, POLLIN, 0}, {gSignalPipe[0], POLLIN, 0}};
       int n = ::ppoll(fds, 2, &timeout, nullptr);
-      if (n > 0 && (fds[1].revents & POLLIN)) signalled_ = true;
       if (n > 0 && (fds[0].revents & (POLLERR | POLLHUP))) break;  // the server went away
     }
     for (auto& s : screens_) s.view->stopAnimation();

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include <unistd.h>
+
 #include "platform/runtime/class_registry.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/open_panel.h"
@@ -54,6 +56,8 @@ class TickView : public plat::ui::ScreenSaverView {
     report();
   }
   void animateOneFrame() override {
+    // A frame slower than the tick period, as on a software rasteriser.
+    if (std::getenv("QUELLTRINE_TEST_SLOW_TICK")) usleep(50000);
     ++ticks;
     report();
   }

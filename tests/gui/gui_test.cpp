@@ -225,6 +225,14 @@ TEST_F(Gui, SigtermEndsCleanly) {
   EXPECT_EQ(value("released"), 1);
 }
 
+TEST_F(Gui, SigtermEndsCleanlyWhenFramesAreSlowerThanTheTick) {
+  pid_t pid = engine({}, {{"QUELLTRINE_TEST_SLOW_TICK", "1"}});
+  ASSERT_TRUE(waitFor("ticks", 3));
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(waitExit(pid, 5s), 0);
+  EXPECT_EQ(value("released"), 1);
+}
+
 TEST_F(Gui, HackModeDrawsIntoTheForeignWindowAndEndsWithIt) {
   Window foreign = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 10, 10, 400, 300, 0, 0, 0);
   XMapWindow(display_, foreign);
