@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/bundle_locator.h"
+#include "engine/defaults_command.h"
 #include "engine/command_line.h"
 #include "engine/gtk_presenter.h"
 #include "engine/x11_session.h"
@@ -18,9 +19,6 @@
 #include "platform/ui/open_panel.h"
 #include "platform/ui/screen_saver_view.h"
 #include "platform/ui/window.h"
-#ifdef QUELLTRINE_HAVE_DEFAULTS_COMMAND
-#include "engine/defaults_command.h"
-#endif
 
 namespace {
 
@@ -117,12 +115,7 @@ int main(int argc, char** argv) {
       std::cout << "quelltrine-saver " << QUELLTRINE_VERSION << "\n";
       return 0;
     case Mode::Defaults:
-#ifdef QUELLTRINE_HAVE_DEFAULTS_COMMAND
       return quelltrine::runDefaultsCommand(o.defaultsArgs, std::cout, std::cerr);
-#else
-      std::cerr << "quelltrine-saver: this build has no preferences tool\n";
-      return 1;
-#endif
     case Mode::RenderPNG:
       return renderPNG(o);
     case Mode::Configure:
