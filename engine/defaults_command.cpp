@@ -23,16 +23,13 @@ bool isKnownKey(const std::string& key) {
   return key == settings::kIntervalKey || key == settings::kImageFolderKey;
 }
 
-// The shortest decimal text that reads back as the same double.
+// The shortest decimal text that reads back as the same double ("20", not
+// "2e+01"; "7.25"; "0.1").
 std::string formatDouble(double v) {
   char buf[64];
-  for (int precision = 1; precision <= 17; ++precision) {
-    std::snprintf(buf, sizeof buf, "%.*g", precision, v);
-    double back = 0.0;
-    auto [ptr, ec] = std::from_chars(buf, buf + std::char_traits<char>::length(buf), back);
-    if (ec == std::errc() && back == v) break;
-  }
-  return buf;
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  if (ec != std::errc()) return "nan";
+  return std::string(buf, end);
 }
 
 std::string formatValue(const Value& v) {

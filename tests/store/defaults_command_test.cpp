@@ -50,6 +50,11 @@ TEST_F(DefaultsCommandTest, NumbersPrintSoTheyReadBackExactly) {
   EXPECT_EQ(run({"write", "interval", "14"}), 0);
   EXPECT_EQ(run({"read", "interval"}), 0);
   EXPECT_EQ(out_.str(), "14\n");
+  for (const char* plain : {"20", "600", "7.25"}) {
+    EXPECT_EQ(run({"write", "interval", plain}), 0);
+    EXPECT_EQ(run({"read", "interval"}), 0);
+    EXPECT_EQ(out_.str(), std::string(plain) + "\n") << "as written, not in exponent form";
+  }
   EXPECT_EQ(run({"write", "interval", "1e1"}), 0);
   EXPECT_EQ(settings::effectiveInterval(), 10.0);
 }
