@@ -22,90 +22,27 @@
 #include <thread>
 #include <vector>
 
+#include "support/xvfb_session.h"
+
 namespace {
 
 using namespace std::chrono_literals;
 
-std::string gDisplay;
-pid_t gXvfb = -1;
-
-pid_t spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}, bool quiet = false) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    for (const auto& [k, v] : env) {
-      if (v.empty()) ::unsetenv(k.c_str());
-      else ::setenv(k.c_str(), v.c_str(), 1);
-    }
-    if (quiet) {
-      int devnull = ::open("/dev/null", O_WRONLY);
-      ::dup2(devnull, 1);
-      ::dup2(devnull, 2);
-    }
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-// The exit status, or nullopt when it did not end in time (then killed).
-std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout) {
-  auto end = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < end) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(20ms);
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  return std::nullopt;
-}
-
-int run(const std::vector<std::string>& args) {
-  auto status = waitExit(spawn(args, {}, true), 20s);
-  return status.value_or(-1);
-}
+using qtest::run;
+using qtest::spawn;
+using qtest::waitExit;
 
 class Gui : public ::testing::Test {
  public:
-  static void SetUpTestSuite() {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    gXvfb = ::fork();
-    if (gXvfb == 0) {
-      ::close(fds[0]);
-      std::string fd = std::to_string(fds[1]);
-      int devnull = ::open("/dev/null", O_WRONLY);
-      ::dup2(devnull, 2);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset",
-               static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    std::string number;
-    char c;
-    pollfd p{fds[0], POLLIN, 0};
-    while (::poll(&p, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-    gDisplay = ":" + number;
-    ::setenv("DISPLAY", gDisplay.c_str(), 1);
-  }
-  static void TearDownTestSuite() {
-    if (gXvfb > 0) {
-      ::kill(gXvfb, SIGTERM);
-      ::waitpid(gXvfb, nullptr, 0);
-    }
-  }
+  static void SetUpTestSuite() { ASSERT_FALSE(qtest::XvfbServer::start().empty()) << "Xvfb did not start"; }
+  static void TearDownTestSuite() { qtest::XvfbServer::stop(); }
 
  protected:
   void SetUp() override {
     report_ = std::filesystem::path(QUELLTRINE_BINARY_DIR) /
               ("gui-report-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     std::filesystem::remove(report_);
-    display_ = XOpenDisplay(gDisplay.c_str());
+    display_ = XOpenDisplay(qtest::XvfbServer::display().c_str());
     ASSERT_NE(display_, nullptr);
   }
   void TearDown() override {
@@ -142,16 +79,7 @@ class Gui : public ::testing::Test {
     }
     return false;
   }
-  Window windowNamed(const std::string& name) {
-    std::string cmd = "xdotool search --sync --onlyvisible --name '^" + name + "$' 2>/dev/null | head -1";
-    FILE* f = ::popen(cmd.c_str(), "r");
-    char buf[64] = {0};
-    if (f) {
-      if (!std::fgets(buf, sizeof buf, f)) buf[0] = 0;
-      ::pclose(f);
-    }
-    return std::strtoul(buf, nullptr, 10);
-  }
+  static Window windowNamed(const std::string& name) { return qtest::windowNamed(name); }
 
   std::filesystem::path report_;
   Display* display_ = nullptr;
