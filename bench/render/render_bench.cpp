@@ -1,0 +1,171 @@
+// The saver's full frame, offscreen through a real view with the real shader
+// library and the demo pictures, against the GPU layer's two-pass
+// pass-through frame measured in the same process. Both wait for the GPU
+// each frame. The slot is held mid-way so that no picture is loaded inside
+// the timed frames; the argument picks the slot effect (0 none, 8 emboss and
+// 10 edges are the ones that sample most) and whether the next picture is
+// fading in. The ratio benchmark alternates the two frames in one loop and
+// reports saver / pass-through (the target is at most 2) and frames per
+// second of both.
+//
+// It runs in a temporary HOME and XDG_CONFIG_HOME, so it never reads or
+// writes the user's own preferences.
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "bench/gpu/passthrough_frame.h"
+#include "host/quelltrine_saver_view.h"
+#include "host/settings.h"
+
+namespace {
+
+using quelltrine::QuelltrineSaverView;
+namespace gpu = plat::gpu;
+
+// A private home for the whole run, holding a picture folder with the demo
+// pictures; the view finds its library in the build's bundle.
+struct Environment {
+  std::string root;
+  Environment() {
+    std::string tmpl = "/tmp/quelltrine-bench-XXXXXX";
+    if (::mkdtemp(tmpl.data()) != nullptr) root = tmpl;
+    ::setenv("HOME", (root + "/home").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    std::filesystem::create_directories(root + "/home");
+    std::error_code ec;
+    std::filesystem::create_directories(root + "/pictures", ec);
+    for (const char* name : {"landscape.jpg", "shapes.png"})
+      std::filesystem::copy_file(std::string(QUELLTRINE_BINARY_DIR) + "/samples/" + name,
+                                 root + "/pictures/" + name, ec);
+    quelltrine::settings::storeImageFolder(root + "/pictures");
+    QuelltrineSaverView::setBundlePathOverride(QUELLTRINE_BUNDLE_DIR);
+  }
+  ~Environment() {
+    std::error_code ec;
+    if (!root.empty()) std::filesystem::remove_all(root, ec);
+  }
+};
+
+Environment& environment() {
+  static Environment env;
+  return env;
+}
+
+struct SaverFrame {
+  std::shared_ptr<QuelltrineSaverView> view;
+  std::shared_ptr<gpu::Texture> target;
+  std::int64_t effect = 0;
+  bool fading = false;
+
+  static std::unique_ptr<SaverFrame> create(int w, int h, std::int64_t effect, bool fading) {
+    environment();
+    auto f = std::make_unique<SaverFrame>();
+    f->view = QuelltrineSaverView::initWithFrame(plat::ui::makeRect(0, 0, w, h), false);
+    if (!f->view || !f->view->compositePSO || !f->view->presentPSO) return nullptr;
+    auto d = gpu::TextureDescriptor::texture2D(gpu::PixelFormat::BGRA8Unorm, static_cast<std::size_t>(w),
+                                               static_cast<std::size_t>(h), false);
+    d.usage = gpu::TextureUsage::ShaderRead | gpu::TextureUsage::RenderTarget;
+    f->target = f->view->device->newTexture(d);
+    if (!f->target) return nullptr;
+    f->effect = effect;
+    f->fading = fading;
+    f->view->t = 100.0;
+    return f;
+  }
+
+  // One frame of the saver with the slot held at full envelope (or half way
+  // through the cross-fade).
+  void render() {
+    view->t += 1.0 / 30.0;
+    view->slot.slotEffect = effect;
+    view->slot.slotStart = view->t - (fading ? 12.75 : 7.0);
+    view->renderFrame(target);
+  }
+};
+
+void BM_PassthroughFrame(benchmark::State& state) {
+  auto device = gpu::createSystemDefaultDevice();
+  std::string error;
+  auto frame = quelltrine::bench::PassthroughFrame::create(device, static_cast<std::size_t>(state.range(0)),
+                                                           static_cast<std::size_t>(state.range(1)), &error);
+  if (!frame) {
+    state.SkipWithError(error.empty() ? "no GPU device" : error.c_str());
+    return;
+  }
+  frame->render();
+  for (auto _ : state) frame->render();
+  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Args: width, height, slot effect, fading (0/1).
+void BM_SaverFrame(benchmark::State& state) {
+  auto frame = SaverFrame::create(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), state.range(2),
+                                  state.range(3) != 0);
+  if (!frame) {
+    state.SkipWithError("no complete renderer");
+    return;
+  }
+  frame->render();
+  for (auto _ : state) frame->render();
+  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Args: width, height, slot effect, fading. Both frames alternate, so that
+// both see the same load of the machine.
+void BM_SaverVsPassthrough(benchmark::State& state) {
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  auto saver = SaverFrame::create(w, h, state.range(2), state.range(3) != 0);
+  auto base = quelltrine::bench::PassthroughFrame::create(gpu::createSystemDefaultDevice(), static_cast<std::size_t>(w),
+                                                          static_cast<std::size_t>(h));
+  if (!saver || !base) {
+    state.SkipWithError("no complete renderer");
+    return;
+  }
+  saver->render();
+  base->render();
+  using Clock = std::chrono::steady_clock;
+  double saverSeconds = 0, baseSeconds = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    saver->render();
+    auto t1 = Clock::now();
+    base->render();
+    auto t2 = Clock::now();
+    saverSeconds += std::chrono::duration<double>(t1 - t0).count();
+    baseSeconds += std::chrono::duration<double>(t2 - t1).count();
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["ratio"] = baseSeconds > 0 ? saverSeconds / baseSeconds : 0.0;
+  state.counters["saver_fps"] = saverSeconds > 0 ? n / saverSeconds : 0.0;
+  state.counters["passthrough_fps"] = baseSeconds > 0 ? n / baseSeconds : 0.0;
+}
+
+BENCHMARK(BM_PassthroughFrame)->Args({1280, 800})->Args({1920, 1080})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SaverFrame)
+    ->ArgNames({"w", "h", "effect", "fading"})
+    ->Args({1280, 800, 0, 0})
+    ->Args({1280, 800, 0, 1})
+    ->Args({1280, 800, 10, 0})
+    ->Args({1280, 800, 10, 1})
+    ->Args({1920, 1080, 0, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_SaverVsPassthrough)
+    ->ArgNames({"w", "h", "effect", "fading"})
+    ->Args({1280, 800, 0, 0})
+    ->Args({1280, 800, 0, 1})
+    ->Args({1280, 800, 8, 0})
+    ->Args({1280, 800, 10, 0})
+    ->Args({1280, 800, 10, 1})
+    ->Args({1920, 1080, 0, 0})
+    ->Args({1920, 1080, 10, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
