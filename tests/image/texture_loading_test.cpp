@@ -14,6 +14,7 @@
 
 #include "image/fixtures.h"
 #include "image/pixels.h"
+#include "sys/test_random.h"
 #include "playlist/texture_loading.h"
 
 namespace {
@@ -23,20 +24,7 @@ using plat::image::Image;
 using plat::ui::Size;
 using quelltrine::Playlist;
 
-// A predictable stand-in for the system random source (splitmix64).
-class ScriptedRandom final : public plat::sys::RandomSource {
- public:
-  explicit ScriptedRandom(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next64() override {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-
- private:
-  std::uint64_t state_;
-};
+using ScriptedRandom = qtest::SeededRandom;  // predictable draws
 
 struct Upload {
   int width = 0, height = 0;

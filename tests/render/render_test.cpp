@@ -88,6 +88,17 @@ Rgb centrePixel(const gpu::Texture& tex) {
   return Rgb{px[i + 2], px[i + 1], px[i]};
 }
 
+// The file decodes as a PNG of the offscreen size.
+void expectOffscreenPng(const std::string& png) {
+  auto source = plat::image::ImageSource::createWithPath(png);
+  ASSERT_TRUE(source) << png;
+  EXPECT_STREQ(source->formatName(), "png");
+  auto image = source->createImageAtIndex(0, {});
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width(), QuelltrineSaverView::kOffscreenWidth);
+  EXPECT_EQ(image->height(), QuelltrineSaverView::kOffscreenHeight);
+}
+
 bool sameColour(Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
 
 class RendererSetup : public qtest::ViewTest {};
@@ -137,12 +148,7 @@ TEST_F(RendererSetup, WithoutShaderLibraryOnlyTheDeviceObjectsExist) {
   const std::string png = dir() / "nolib.png";
   EXPECT_TRUE(view->debugRenderPNG(png, 2));
   EXPECT_NEAR(view->t, 2.0 / 30.0, 1e-12);
-  auto source = plat::image::ImageSource::createWithPath(png);
-  ASSERT_TRUE(source);
-  auto image = source->createImageAtIndex(0, {});
-  ASSERT_TRUE(image);
-  EXPECT_EQ(image->width(), 1280);
-  EXPECT_EQ(image->height(), 800);
+  expectOffscreenPng(png);
 }
 
 TEST_F(RendererSetup, LibraryWithoutPresentFunctionBuildsCompositeOnlyAndDrawsNothing) {
@@ -368,12 +374,7 @@ TEST_F(OffscreenPng, FrameCountAndClock) {
   }
   EXPECT_EQ(view->sceneTex[0]->width(), 1280u);
 
-  auto source = plat::image::ImageSource::createWithPath(png);
-  ASSERT_TRUE(source);
-  auto image = source->createImageAtIndex(0, {});
-  ASSERT_TRUE(image);
-  EXPECT_EQ(image->width(), 1280);
-  EXPECT_EQ(image->height(), 800);
+  expectOffscreenPng(png);
 }
 
 TEST_F(OffscreenPng, ReplacesAnExistingFileAndFailsCleanly) {
