@@ -130,15 +130,19 @@ void swapRedBlue(std::uint8_t* row, std::size_t pixels) {
 
 }  // namespace
 
-void Texture::replaceRegion(const Region& region, std::size_t mipmapLevel, const void* bytes, std::size_t bytesPerRow) {
+// A region inside the level, rows long enough, not empty. Anything else is
+// the caller's mistake: asserted in debug builds, ignored in release builds.
+bool Texture::usableRegion(const Region& region, std::size_t mipmapLevel, std::size_t bytesPerRow) const {
   const std::size_t levelWidth = std::max<std::size_t>(width() >> mipmapLevel, 1);
   const std::size_t levelHeight = std::max<std::size_t>(height() >> mipmapLevel, 1);
   assert(mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight));
   assert(bytesPerRow >= region.size.width * 4);
-  if (mipmapLevel >= levels_ || !regionInside(region, levelWidth, levelHeight) ||
-      bytesPerRow < region.size.width * 4 || region.size.width == 0 || region.size.height == 0 ||
-      !core_->makeCurrent())
-    return;
+  return mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight) &&
+         bytesPerRow >= region.size.width * 4 && region.size.width != 0 && region.size.height != 0;
+}
+
+void Texture::replaceRegion(const Region& region, std::size_t mipmapLevel, const void* bytes, std::size_t bytesPerRow) {
+  if (!usableRegion(region, mipmapLevel, bytesPerRow) || !core_->makeCurrent()) return;
 
   const auto* src = static_cast<const std::uint8_t*>(bytes);
   const auto x = static_cast<GLint>(region.origin.x);
@@ -174,14 +178,7 @@ void Texture::replaceRegion(const Region& region, std::size_t mipmapLevel, const
 }
 
 void Texture::getBytes(void* out, std::size_t bytesPerRow, const Region& region, std::size_t mipmapLevel) const {
-  const std::size_t levelWidth = std::max<std::size_t>(width() >> mipmapLevel, 1);
-  const std::size_t levelHeight = std::max<std::size_t>(height() >> mipmapLevel, 1);
-  assert(mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight));
-  assert(bytesPerRow >= region.size.width * 4);
-  if (mipmapLevel >= levels_ || !regionInside(region, levelWidth, levelHeight) ||
-      bytesPerRow < region.size.width * 4 || region.size.width == 0 || region.size.height == 0 ||
-      !core_->makeCurrent())
-    return;
+  if (!usableRegion(region, mipmapLevel, bytesPerRow) || !core_->makeCurrent()) return;
 
   GLuint fb = 0;
   if (mipmapLevel == 0) {

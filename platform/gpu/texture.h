@@ -72,6 +72,7 @@ class Texture {
   detail::Core& core() const { return *core_; }
 
  private:
+  bool usableRegion(const Region& region, std::size_t mipmapLevel, std::size_t bytesPerRow) const;
   std::shared_ptr<detail::Core> core_;
   TextureDescriptor descriptor_;
   std::uint32_t glName_ = 0;
