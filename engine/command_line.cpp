@@ -77,9 +77,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& args, const char* x
       char* end = nullptr;
       errno = 0;
       long long n = v ? std::strtoll(v->c_str(), &end, 10) : 0;
-      if (!v || v->empty() || *end != '\0' || errno != 0 || n < 1) {
-        return fail("--frames needs a whole number of at least 1");
-      }
+      // Any whole number goes through: the diagnostic entry itself renders
+      // one frame for zero or a negative count.
+      if (!v || v->empty() || *end != '\0' || errno != 0) return fail("--frames needs a whole number");
       o.frames = n;
     } else if (!sawCommand && a == "configure") {
       o.mode = Mode::Configure;

@@ -5,7 +5,10 @@
 // creates views, ticks them and presents their options window.
 #include <gtk/gtk.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "engine/command_line.h"
 #include "engine/gtk_presenter.h"
 #include "engine/x11_session.h"
+#include "platform/gpu/device.h"
 #include "platform/runtime/bundle.h"
 #include "platform/ui/open_panel.h"
 #include "platform/ui/screen_saver_view.h"
@@ -50,6 +54,20 @@ std::shared_ptr<const plat::rt::ClassInfo> loadViewClass(const Options& o) {
   return cls;
 }
 
+// The diagnostic entry answers only true or false; say why it failed, as
+// far as the engine can tell from outside.
+std::string whyRenderFailed(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path folder = fs::path(path).parent_path();
+  if (folder.empty()) folder = ".";
+  if (!fs::is_directory(folder, ec)) return "the folder " + folder.string() + " does not exist";
+  if (::access(folder.c_str(), W_OK) != 0) return "the folder " + folder.string() + " is not writable";
+  if (fs::is_directory(path, ec)) return path + " is a folder";
+  if (!plat::gpu::createSystemDefaultDevice()) return "no GPU device: EGL with OpenGL ES 3 is not available here";
+  return "the PNG file could not be written";
+}
+
 int renderPNG(const Options& o) {
   auto cls = loadViewClass(o);
   if (!cls) return 1;
@@ -64,7 +82,7 @@ int renderPNG(const Options& o) {
     return 1;
   }
   if (result != plat::rt::Value{true}) {
-    std::cerr << "quelltrine-saver: could not render " << o.pngPath << "\n";
+    std::cerr << "quelltrine-saver: could not render " << o.pngPath << ": " << whyRenderFailed(o.pngPath) << "\n";
     return 1;
   }
   return 0;
