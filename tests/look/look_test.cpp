@@ -270,13 +270,6 @@ namespace {
 // The feedback texture is read the same way up as it was written: a frame
 // that copies the previous scene must repeat it, not flip it.
 const char* kCopyFunctions = R"(
-//@function v_fullscreen vertex
-out vec2 vUV;
-void main() {
-  vec2 p = vec2(float((gl_VertexID & 1) << 2) - 1.0, 1.0 - float((gl_VertexID & 2) << 1));
-  vUV = vec2((p.x + 1.0) * 0.5, (1.0 - p.y) * 0.5);
-  gl_Position = vec4(p, 0.0, 1.0);
-}
 //@function f_composite fragment
 in vec2 vUV;
 out vec4 o;
@@ -293,10 +286,7 @@ void main() { o = texture(tex0, vUV); }
 class Orientation : public Look {};
 
 TEST_F(Orientation, FeedbackIsReadTheWayUpItWasWritten) {
-  std::string real = qtest::realShaderLibrary();
-  auto begin = real.find("//@common");
-  auto end = real.find("//@function", begin);
-  useLibrary(real.substr(begin, end - begin) + kCopyFunctions);
+  useLibrary(qtest::testLibrary(kCopyFunctions));
   useSamples({"shapes.png"});
   auto view = makeView(160, 100);
   ASSERT_TRUE(view && view->compositePSO);

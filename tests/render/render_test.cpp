@@ -20,13 +20,6 @@ namespace gpu = plat::gpu;
 // pass copies the scene: the colour read back tells which texture was bound
 // at which index.
 const char* kProbeFunctions = R"(
-//@function v_fullscreen vertex
-out vec2 vUV;
-void main() {
-  vec2 p = vec2(float((gl_VertexID & 1) << 2) - 1.0, 1.0 - float((gl_VertexID & 2) << 1));
-  vUV = vec2((p.x + 1.0) * 0.5, (1.0 - p.y) * 0.5);
-  gl_Position = vec4(p, 0.0, 1.0);
-}
 //@function f_composite fragment
 in vec2 vUV;
 out vec4 o;
@@ -52,12 +45,7 @@ void main() { o = texture(tex0, vUV); }
 )";
 
 // It shares the real library's declaration of the parameter block.
-std::string probeLibrary() {
-  std::string real = qtest::realShaderLibrary();
-  auto begin = real.find("//@common");
-  auto end = real.find("//@function", begin);
-  return real.substr(begin, end - begin) + kProbeFunctions;
-}
+std::string probeLibrary() { return qtest::testLibrary(kProbeFunctions); }
 
 
 std::string withoutFunction(std::string library, const std::string& name) {

@@ -55,6 +55,24 @@ inline std::string makeBundle(const std::string& folder, const std::string& libr
 
 inline std::string realShaderLibrary() { return readFile(std::string(QUELLTRINE_SOURCE_DIR) + "/shaders/default.glsllib"); }
 
+// A test library: the real library's declaration of the parameter block, a
+// plain full-screen vertex function (uv (0,0) at the top-left), and the
+// given fragment functions (f_composite and f_present sections).
+inline std::string testLibrary(const std::string& fragmentFunctions) {
+  std::string real = realShaderLibrary();
+  auto begin = real.find("//@common");
+  auto end = real.find("//@function", begin);
+  return real.substr(begin, end - begin) + R"(
+//@function v_fullscreen vertex
+out vec2 vUV;
+void main() {
+  vec2 p = vec2(float((gl_VertexID & 1) << 2) - 1.0, 1.0 - float((gl_VertexID & 2) << 1));
+  vUV = vec2((p.x + 1.0) * 0.5, (1.0 - p.y) * 0.5);
+  gl_Position = vec4(p, 0.0, 1.0);
+}
+)" + fragmentFunctions;
+}
+
 class ViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
