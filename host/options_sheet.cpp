@@ -71,10 +71,7 @@ void QuelltrineSaverView::chooseFolder() {
   if (folderLabel) folderLabel->setStringValue(*chosen);
 
   loadImageList();
-  std::shared_ptr<plat::gpu::Texture> first = loadNextTexture();
-  texA = first ? std::move(first) : fallbackTex;
-  std::shared_ptr<plat::gpu::Texture> second = loadNextTexture();
-  texB = second ? std::move(second) : texA;
+  loadPicturePair();
 }
 
 void QuelltrineSaverView::closeSheet() {

@@ -56,6 +56,13 @@ std::shared_ptr<plat::gpu::Texture> QuelltrineSaverView::loadNextTexture() {
   return quelltrine::loadNextTexture(playlist, loader.get(), bounds().size, *rng);
 }
 
+void QuelltrineSaverView::loadPicturePair() {
+  std::shared_ptr<plat::gpu::Texture> first = loadNextTexture();
+  texA = first ? std::move(first) : fallbackTex;
+  std::shared_ptr<plat::gpu::Texture> second = loadNextTexture();
+  texB = second ? std::move(second) : texA;
+}
+
 void QuelltrineSaverView::pickSlotEffect() { quelltrine::pickSlotEffect(slot, t, *rng); }
 
 }  // namespace quelltrine

@@ -59,6 +59,9 @@ class QuelltrineSaverView : public plat::ui::ScreenSaverView {
   // Playlist steps.
   void loadImageList();
   std::shared_ptr<plat::gpu::Texture> loadNextTexture();
+  // The first two pictures of a fresh play order: texA takes the first or
+  // the fallback texture, texB the second or texA (setup and a new folder).
+  void loadPicturePair();
   void pickSlotEffect();
 
   // ---- stored fields, in declaration order ----

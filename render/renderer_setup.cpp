@@ -93,10 +93,7 @@ void QuelltrineSaverView::setupMetal() {
   }
 
   loadImageList();
-  std::shared_ptr<gpu::Texture> first = loadNextTexture();
-  texA = first ? std::move(first) : fallbackTex;
-  std::shared_ptr<gpu::Texture> second = loadNextTexture();
-  texB = second ? std::move(second) : texA;
+  loadPicturePair();
   pickSlotEffect();
 }
 

@@ -116,4 +116,21 @@ bool PassthroughFrame::render() {
   return ok;
 }
 
+void BM_PassthroughFrame(benchmark::State& state) {
+  auto device = plat::gpu::createSystemDefaultDevice();
+  std::string error;
+  auto frame = PassthroughFrame::create(device, static_cast<std::size_t>(state.range(0)),
+                                        static_cast<std::size_t>(state.range(1)), &error);
+  if (!frame) {
+    state.SkipWithError(error.empty() ? "no GPU device" : error.c_str());
+    return;
+  }
+  frame->render();  // first use compiles lazily inside the driver
+  for (auto _ : state) {
+    if (!frame->render()) state.SkipWithError("frame refused");
+  }
+  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.SetLabel(device->limits().rendererName);
+}
+
 }  // namespace quelltrine::bench

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include <benchmark/benchmark.h>
+
 #include "platform/gpu/gpu.h"
 
 namespace quelltrine::bench {
@@ -34,5 +36,8 @@ class PassthroughFrame {
   float params_[49] = {};
   int cur_ = 0;
 };
+
+// The baseline as a benchmark: Args(width, height); ms per frame, fps.
+void BM_PassthroughFrame(benchmark::State& state);
 
 }  // namespace quelltrine::bench

@@ -100,19 +100,7 @@ double processSeconds() {
   return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
 }
 
-void BM_PassthroughFrame(benchmark::State& state) {
-  auto device = gpu::createSystemDefaultDevice();
-  std::string error;
-  auto frame = quelltrine::bench::PassthroughFrame::create(device, static_cast<std::size_t>(state.range(0)),
-                                                           static_cast<std::size_t>(state.range(1)), &error);
-  if (!frame) {
-    state.SkipWithError(error.empty() ? "no GPU device" : error.c_str());
-    return;
-  }
-  frame->render();
-  for (auto _ : state) frame->render();
-  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-}
+using quelltrine::bench::BM_PassthroughFrame;
 
 // Args: width, height, slot effect, fading (0/1).
 void BM_SaverFrame(benchmark::State& state) {
