@@ -1,7 +1,9 @@
-// Reading single pixels out of a decoded view in either channel order.
+// Test helpers: single pixels of a decoded view in either channel order, and
+// a temporary folder removed with everything in it.
 #pragma once
 
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
 
 #include "image/fixtures.h"
@@ -23,5 +25,16 @@ inline bool near(Rgba a, Rgba b, int tolerance) {
 inline std::ostream& operator<<(std::ostream& out, Rgba c) {
   return out << "rgba(" << int(c.r) << "," << int(c.g) << "," << int(c.b) << "," << int(c.a) << ")";
 }
+
+struct TempDir {
+  std::filesystem::path dir;
+  TempDir() {
+    char pattern[] = "/tmp/quelltrine-test-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) std::abort();
+    dir = pattern;
+  }
+  ~TempDir() { std::filesystem::remove_all(dir); }
+  std::string operator/(const std::string& name) const { return (dir / name).string(); }
+};
 
 }  // namespace fixtures
