@@ -1,95 +1,106 @@
-// The two preferences with their fallbacks, read and written through the
-// real store in a private folder.
-#include <cmath>
-#include <fcntl.h>
+// The two preferences with their fallbacks, and the `defaults` command that
+// reads and writes them, through the real store.
+#include <algorithm>
+#include <fstream>
 #include <limits>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "engine/defaults_command.h"
 #include "host/settings.h"
 #include "platform/store/screen_saver_defaults.h"
 #include "store/store_fixture.h"
 
-namespace quelltrine::settings {
+namespace quelltrine {
 namespace {
 
+using namespace settings;
 using plat::store::ScreenSaverDefaults;
+using SettingsTest = qtest::StoreTest;
 
-class SettingsTest : public qtest::StoreTest {
- protected:
-  std::shared_ptr<ScreenSaverDefaults> store() { return ScreenSaverDefaults::defaultsForModuleWithName(kModuleName); }
-  std::string fallbackFolder() const { return tmp_ / "home/Pictures/Quelltrine Screensaver"; }
-  // Points the store at a folder that cannot be created.
-  void writeFileBlocker() {
-    const int fd = ::open((tmp_ / "plainfile").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    env_.set("XDG_CONFIG_HOME", tmp_ / "plainfile/sub");
-  }
-};
-
-TEST_F(SettingsTest, FreshStoreGivesTheDefaults) {
+TEST_F(SettingsTest, IntervalFallsBackToFourteenUnlessAFiniteNumberAboveTwo) {
   EXPECT_EQ(effectiveInterval(), 14.0);
-  EXPECT_EQ(imageFolderPath(), fallbackFolder());
-}
-
-TEST_F(SettingsTest, IntervalFallsBackUnlessAboveTwo) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  const struct { double stored; double effective; } cases[] = {
-      {2.0, 14.0}, {2.0000001, 2.0000001}, {2.5, 2.5}, {3.5, 3.5}, {600.0, 600.0}, {0.0, 14.0},
-      {-5.0, 14.0}, {nan, 14.0}, {-inf, 14.0}, {inf, 14.0}};
-  for (const auto& c : cases) {
-    storeInterval(c.stored);
-    EXPECT_EQ(effectiveInterval(), c.effective) << c.stored;
+  for (const auto& [stored, effective] : std::vector<std::pair<double, double>>{
+           {2.0, 14.0}, {2.0000001, 2.0000001}, {600.0, 600.0}, {0.0, 14.0}, {-5.0, 14.0},
+           {std::numeric_limits<double>::quiet_NaN(), 14.0}, {-inf, 14.0}, {inf, 14.0}, {3.5, 3.5}}) {
+    storeInterval(stored);
+    EXPECT_EQ(effectiveInterval(), effective) << stored;
   }
-  // Stored as text, the key is no number.
-  auto s = store();
-  s->setObject("30", kIntervalKey);
-  EXPECT_EQ(effectiveInterval(), 14.0);
+  EXPECT_TRUE(asOtherProcess([] { return effectiveInterval() == 3.5; }));  // flushed at once
+  ScreenSaverDefaults::defaultsForModuleWithName(kModuleName)->setObject("30", kIntervalKey);
+  EXPECT_EQ(effectiveInterval(), 14.0);  // text is no number
 }
 
-TEST_F(SettingsTest, StoredValuesAreFlushedAtOnce) {
-  storeInterval(42.5);
-  storeImageFolder(tmp_ / "pics");
-  EXPECT_TRUE(asOtherProcess([this] {
-    return effectiveInterval() == 42.5 && imageFolderPath() == tmp_ / "pics";
-  }));
-}
-
-TEST_F(SettingsTest, ImageFolderResolution) {
-  storeImageFolder("~/Fotos/Urlaub");
-  EXPECT_EQ(imageFolderPath(), tmp_ / "home/Fotos/Urlaub");
-  storeImageFolder("");
-  EXPECT_EQ(imageFolderPath(), fallbackFolder());
-  storeImageFolder("   ");
-  EXPECT_EQ(imageFolderPath(), "   ");
-  storeImageFolder("/srv/bilder/");
-  EXPECT_EQ(imageFolderPath(), "/srv/bilder/");
-  auto s = store();
-  s->setDouble(1.0, kImageFolderKey);  // wrong type: as if absent
-  EXPECT_EQ(imageFolderPath(), fallbackFolder());
-}
-
-TEST_F(SettingsTest, ChangeByAnotherViewCountsFromTheNextRead) {
-  EXPECT_EQ(effectiveInterval(), 14.0);
-  ASSERT_TRUE(asOtherProcess([] {
-    storeInterval(5.0);
-    return true;
-  }));
-  EXPECT_EQ(effectiveInterval(), 5.0);
-}
-
-TEST_F(SettingsTest, StoreThatCannotBeOpened) {
+TEST_F(SettingsTest, ImageFolderExpandsTheTildeAndFallsBack) {
+  const std::string fallback = tmp_ / "home/Pictures/Quelltrine Screensaver";
+  EXPECT_EQ(imageFolderPath(), fallback);
+  for (const auto& [stored, path] : std::vector<std::pair<std::string, std::string>>{
+           {"", fallback}, {"   ", "   "}, {"/srv/bilder/", "/srv/bilder/"}, {"~/Fotos/Urlaub", tmp_ / "home/Fotos/Urlaub"}}) {
+    storeImageFolder(stored);
+    EXPECT_EQ(imageFolderPath(), path) << stored;
+  }
+  EXPECT_TRUE(asOtherProcess([&] { return imageFolderPath() == tmp_ / "home/Fotos/Urlaub"; }));
+  ScreenSaverDefaults::defaultsForModuleWithName(kModuleName)->setDouble(1.0, kImageFolderKey);
+  EXPECT_EQ(imageFolderPath(), fallback);  // wrong type: as if absent
+  // A store that cannot be opened gives the fallbacks, and writes are skipped.
   storeInterval(33.0);
-  storeImageFolder("/elsewhere");
-  writeFileBlocker();
-  EXPECT_EQ(effectiveInterval(), 14.0);
-  EXPECT_EQ(imageFolderPath(), fallbackFolder());
-  storeInterval(50.0);  // skipped quietly
+  std::ofstream(tmp_ / "plainfile") << "";
+  env_.set("XDG_CONFIG_HOME", tmp_ / "plainfile/sub");
+  storeInterval(50.0);
   storeImageFolder("/x");
   EXPECT_EQ(effectiveInterval(), 14.0);
+  EXPECT_EQ(imageFolderPath(), fallback);
+}
+
+class DefaultsCommandTest : public qtest::StoreTest {
+ protected:
+  int run(const std::vector<std::string>& args) {
+    out_.str("");
+    err_.str("");
+    return runDefaultsCommand(args, out_, err_);
+  }
+  std::ostringstream out_, err_;
+};
+
+TEST_F(DefaultsCommandTest, WriteReadDeleteRoundTripWithNumbersPrintedAsWritten) {
+  EXPECT_EQ(run({"write", "imageFolder", "/srv/Bilder mit Leerzeichen"}), 0) << err_.str();
+  for (const char* number : {"0.1", "14", "600", "7.25", "22.5"}) {
+    EXPECT_EQ(run({"write", "interval", number}), 0) << err_.str();
+    EXPECT_EQ(run({"read", "interval"}), 0);
+    EXPECT_EQ(out_.str(), std::string(number) + "\n");
+  }
+  EXPECT_EQ(run({"read"}), 0);
+  EXPECT_EQ(out_.str(), "imageFolder = /srv/Bilder mit Leerzeichen\ninterval = 22.5\n");
+  EXPECT_TRUE(asOtherProcess([] { return effectiveInterval() == 22.5; }));
+  EXPECT_EQ(run({"delete", "interval"}), 0) << err_.str();
+  EXPECT_EQ(run({"read", "interval"}), 1);
+  EXPECT_TRUE(out_.str().empty());
+  EXPECT_NE(err_.str().find("interval"), std::string::npos);
+  EXPECT_TRUE(asOtherProcess([] { return effectiveInterval() == 14.0; }));
+  EXPECT_EQ(run({"write", "interval", "1e1"}), 0);
+  EXPECT_EQ(effectiveInterval(), 10.0);
+}
+
+TEST_F(DefaultsCommandTest, BadNumbersAndUsageExitTwoWithOneLineAndWriteNothing) {
+  ASSERT_EQ(run({"write", "interval", "30"}), 0);
+  for (const char* bad : {"abc", "12abc", " 12", "", "nan", "inf", "0x10", "1e999"}) {
+    EXPECT_EQ(run({"write", "interval", bad}), 2) << bad;
+    const std::string message = err_.str();
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << bad;
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"frobnicate"}, {"read", "colour"}, {"read", "interval", "x"},
+                                                                {"write", "interval"}, {"write", "colour", "red"}, {"delete"}}) {
+    EXPECT_EQ(run(args), 2) << (args.empty() ? "(none)" : args[0]);
+    EXPECT_FALSE(err_.str().empty());
+    EXPECT_TRUE(out_.str().empty());
+  }
+  EXPECT_EQ(effectiveInterval(), 30.0);
+  env_.set("XDG_CONFIG_HOME", "/proc/self/nonexistent-config");  // the store fails: exit 1
+  EXPECT_EQ(run({"write", "interval", "20"}), 1);
+  EXPECT_NE(err_.str().find("cannot open"), std::string::npos);
 }
 
 }  // namespace
-}  // namespace quelltrine::settings
+}  // namespace quelltrine

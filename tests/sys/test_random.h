@@ -1,6 +1,5 @@
-// Random sources for tests: a seeded generator so that statistical tests are
-// repeatable, and a scripted one that hands out a fixed word sequence and
-// counts what was taken.
+// Random sources for tests: a seeded one (SplitMix64) for repeatable
+// statistics, and a scripted one that hands out fixed words and counts them.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +13,6 @@
 
 namespace qtest {
 
-// SplitMix64: full-period, passes BigCrush; plenty for chi-square tests.
 class SeededRandom final : public plat::sys::RandomSource {
  public:
   explicit SeededRandom(std::uint64_t seed) : state_(seed) {}
@@ -33,11 +31,9 @@ class ScriptedRandom final : public plat::sys::RandomSource {
  public:
   explicit ScriptedRandom(std::vector<std::uint64_t> words) : words_(std::move(words)) {}
   std::uint64_t next64() override {
-    if (taken_ >= words_.size()) {
-      ADD_FAILURE() << "scripted random source ran dry after " << taken_ << " words";
-      return 0;
-    }
-    return words_[taken_++];
+    if (taken_ < words_.size()) return words_[taken_++];
+    ADD_FAILURE() << "scripted random source ran dry after " << taken_ << " words";
+    return 0;
   }
   std::size_t taken() const { return taken_; }
 
