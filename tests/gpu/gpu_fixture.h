@@ -1,13 +1,10 @@
-// Shared helpers of the GPU tests: a fixture that holds a device on Mesa's
-// software rasteriser (headless) and checks at the end that releasing every
-// object frees every GL object, plus small shader libraries and a one-pass
-// render helper.
+// GPU test helpers: a device on Mesa's software rasteriser that must leave no
+// GL object alive once released, a shader library and render helpers.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,35 +14,27 @@
 namespace gputest {
 
 using namespace plat::gpu;
+using Bytes = std::vector<std::uint8_t>;
+using Textures = std::vector<std::shared_ptr<Texture>>;
 
-// A full-screen triangle with uv (0,0) at the top-left of the target.
-inline const char* kCommonAndVertex = R"(
+// A full-screen triangle with uv (0,0) at the top-left; f_halves is red above
+// the row c (from the top), blue below.
+inline std::string library(const std::string& fragments) {
+  return R"(
 //@common
-uniform sampler2D tex0;
-uniform sampler2D tex1;
-uniform sampler2D tex2;
-uniform sampler2D tex3;
-uniform sampler2D tex4;
+uniform sampler2D tex0, tex1, tex2, tex3, tex4;
 layout(std140) uniform Params { float a; float b; float c; float d; };
 //@function v_fullscreen vertex
 out vec2 uv;
 void main() {
-  vec2 p = vec2(float((gl_VertexID << 1) & 2), float(gl_VertexID & 2));
-  uv = p;
-  gl_Position = vec4(p.x * 2.0 - 1.0, 1.0 - p.y * 2.0, 0.0, 1.0);
+  uv = vec2(float((gl_VertexID << 1) & 2), float(gl_VertexID & 2));
+  gl_Position = vec4(uv.x * 2.0 - 1.0, 1.0 - uv.y * 2.0, 0.0, 1.0);
 }
-)";
-
-inline std::string library(const std::string& fragments) { return std::string(kCommonAndVertex) + fragments; }
-
-// f_halves: red above the row c (counted from the top), blue below.
-inline const char* kFragments = R"(
 //@function f_copy fragment
 in vec2 uv;
 out vec4 color;
 void main() { color = texture(tex0, uv); }
 //@function f_params fragment
-in vec2 uv;
 out vec4 color;
 void main() { color = vec4(a, b, c, d); }
 //@function f_halves fragment
@@ -55,28 +44,29 @@ void main() { color = gl_FragCoord.y < c ? vec4(1, 0, 0, 1) : vec4(0, 0, 1, 1); 
 in vec2 uv;
 out vec4 color;
 void main() {
-  vec4 s0 = texture(tex0, uv), s1 = texture(tex1, uv), s2 = texture(tex2, uv);
-  vec4 s3 = texture(tex3, uv), s4 = texture(tex4, uv);
-  color = vec4(s0.r * a + s1.r * b, s2.r * 0.5 + s3.g, s4.b, 1.0);
+  color = vec4(texture(tex0, uv).r * a + texture(tex1, uv).r * b,
+               texture(tex2, uv).r * 0.5 + texture(tex3, uv).g, texture(tex4, uv).b, 1.0);
 }
-)";
+)" + fragments;
+}
 
-// Parameter: whether the device pretends to lack GL's BGRA extensions, so
-// that every case also runs through the RGBA fallbacks.
-class GpuTest : public ::testing::TestWithParam<bool> {
+inline std::shared_ptr<RenderPipelineState> pipeline(Device& device, const Library& lib, const char* fragment) {
+  RenderPipelineDescriptor d;
+  d.vertexFunction = lib.newFunctionWithName("v_fullscreen");
+  d.fragmentFunction = lib.newFunctionWithName(fragment);
+  d.colorAttachments[0].pixelFormat = PixelFormat::BGRA8Unorm;
+  return device.newRenderPipelineState(d);
+}
+
+class GpuTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    plat::gpu::testing::pretendNoBgraExtensions(GetParam());
-    device = createSystemDefaultDevice();
-    if (!device) GTEST_SKIP() << "no EGL device with OpenGL ES 3";
+    plat::gpu::testing::pretendNoBgraExtensions(fallback);
+    if (!(device = createSystemDefaultDevice())) GTEST_SKIP() << "no EGL device with OpenGL ES 3";
     queue = device->newCommandQueue();
-    std::string error;
-    lib = Library::parse(library(kFragments), &error);
-    ASSERT_TRUE(lib) << error;
+    ASSERT_TRUE(lib = Library::parse(library("")));
   }
-
   void TearDown() override {
-    pipelines.clear();
     lib.reset();
     queue.reset();
     device.reset();
@@ -84,68 +74,63 @@ class GpuTest : public ::testing::TestWithParam<bool> {
     plat::gpu::testing::pretendNoBgraExtensions(false);
   }
 
-  std::shared_ptr<RenderPipelineState> pipeline(const std::string& fragment) {
-    auto it = pipelines.find(fragment);
-    if (it != pipelines.end()) return it->second;
-    RenderPipelineDescriptor d;
-    d.vertexFunction = lib->newFunctionWithName("v_fullscreen");
-    d.fragmentFunction = lib->newFunctionWithName(fragment);
-    d.colorAttachments[0].pixelFormat = PixelFormat::BGRA8Unorm;
-    std::string error;
-    auto pso = device->newRenderPipelineState(d, &error);
-    EXPECT_TRUE(pso) << error;
-    pipelines[fragment] = pso;
-    return pso;
-  }
-
-  std::shared_ptr<Texture> texture(std::size_t w, std::size_t h, std::uint32_t usage = TextureUsage::ShaderRead |
-                                                                                           TextureUsage::RenderTarget) {
+  static constexpr std::uint32_t kTarget = TextureUsage::ShaderRead | TextureUsage::RenderTarget;
+  std::shared_ptr<Texture> texture(std::size_t w, std::size_t h, std::uint32_t usage = kTarget) {
     auto d = TextureDescriptor::texture2D(PixelFormat::BGRA8Unorm, w, h, false);
     d.usage = usage;
     return device->newTexture(d);
   }
-
-  std::shared_ptr<Texture> filled(std::size_t w, std::size_t h, const std::vector<std::uint8_t>& bgra) {
-    auto t = texture(w, h, TextureUsage::ShaderRead);
+  std::shared_ptr<Texture> filled(std::size_t w, std::size_t h, const Bytes& bgra,
+                                  std::uint32_t usage = TextureUsage::ShaderRead) {
+    auto t = texture(w, h, usage);
     t->replaceRegion(makeRegion(0, 0, w, h), 0, bgra.data(), w * 4);
     return t;
   }
-
-  static std::vector<std::uint8_t> read(const Texture& t) {
-    std::vector<std::uint8_t> out(t.width() * t.height() * 4, 0xEE);
-    t.getBytes(out.data(), t.width() * 4, makeRegion(0, 0, t.width(), t.height()), 0);
+  static Bytes tile(std::size_t n, const Bytes& px) {
+    Bytes all;
+    while (all.size() < n * px.size()) all.insert(all.end(), px.begin(), px.end());
+    return all;
+  }
+  static Bytes read(const Texture& t) { return read(t, 0, 0, t.width(), t.height()); }
+  static Bytes read(const Texture& t, std::size_t x, std::size_t y, std::size_t w = 1, std::size_t h = 1) {
+    Bytes out(w * h * 4, 0xEE);
+    t.getBytes(out.data(), w * 4, makeRegion(x, y, w, h), 0);
     return out;
   }
 
-  // Encodes one clearing pass drawing a triangle with `fragment` into target.
-  void encodePass(CommandBuffer& buffer, const std::shared_ptr<Texture>& target, const std::string& fragment,
-                  const std::vector<std::shared_ptr<Texture>>& inputs, const float params[4]) {
+  // Encodes one pass drawing `fragment` over the whole of target.
+  void encodePass(CommandBuffer& buffer, const std::shared_ptr<Texture>& target, const char* fragment,
+                  const Textures& inputs, const float* params) {
     RenderPassDescriptor pass;
     pass.colorAttachments[0].texture = target;
-    pass.colorAttachments[0].loadAction = LoadAction::Clear;
-    pass.colorAttachments[0].storeAction = StoreAction::Store;
     auto encoder = buffer.renderCommandEncoder(pass);
     ASSERT_TRUE(encoder);
-    encoder->setRenderPipelineState(pipeline(fragment));
+    encoder->setRenderPipelineState(pipeline(*device, *lib, fragment));
     for (std::size_t i = 0; i < inputs.size(); ++i) encoder->setFragmentTexture(inputs[i], i);
     if (params != nullptr) encoder->setFragmentBytes(params, 4 * sizeof(float), 0);
     encoder->drawPrimitives(PrimitiveType::Triangle, 0, 3);
     encoder->endEncoding();
   }
-
-  void renderOnce(const std::shared_ptr<Texture>& target, const std::string& fragment,
-                  const std::vector<std::shared_ptr<Texture>>& inputs, const float params[4] = nullptr) {
+  void renderOnce(const std::shared_ptr<Texture>& target, const char* fragment, const Textures& inputs,
+                  const float* params = nullptr) {
     auto buffer = queue->commandBuffer();
-    ASSERT_TRUE(buffer);
     encodePass(*buffer, target, fragment, inputs, params);
     buffer->commit();
     buffer->waitUntilCompleted();
   }
 
+  bool fallback = false;
   std::shared_ptr<Device> device;
   std::shared_ptr<CommandQueue> queue;
   std::shared_ptr<Library> lib;
-  std::map<std::string, std::shared_ptr<RenderPipelineState>> pipelines;
+};
+
+// Runs on the native BGRA path and on the RGBA fallback.
+class GpuBoth : public GpuTest, public ::testing::WithParamInterface<bool> {
+  void SetUp() override {
+    fallback = GetParam();
+    GpuTest::SetUp();
+  }
 };
 
 }  // namespace gputest
