@@ -17,7 +17,6 @@ namespace quelltrine {
 namespace {
 
 constexpr double kInterval = 14.0;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The eleven slot fields, in effect-index order 1..11.
 std::array<float*, 11> slotFields(Uniforms& u) {
@@ -32,54 +31,42 @@ TEST(Uniforms, NewBlockIsFourteenDefaultsAtFixedOffsetsAndZeroBytes) {
       {60, 1.0f}, {68, 1.0f}, {84, 1.0f}, {136, 2.0f}, {144, 0.6f}, {152, 0.6f}, {180, 1.0f}};
   Uniforms u;
   ASSERT_EQ(sizeof(Uniforms), 196u);
-  ASSERT_EQ(Uniforms::byteLength, 196u);
   std::array<unsigned char, 196> want{};
   for (const auto& [off, v] : defaults) std::memcpy(want.data() + off, &v, sizeof v);
   EXPECT_EQ(std::memcmp(u.bytes(), want.data(), want.size()), 0);
 }
 
 TEST(SlotEnvelope, RisesHoldsFallsAndIsZeroOutsideTheSlot) {
-  const std::vector<std::pair<double, float>> exact{{0.0, 0.0f}, {0.2, 1.0f}, {0.5, 1.0f}, {0.78, 1.0f}, {0.98, 0.0f},
-                                      {1.0, 0.0f}, {40.0, 0.0f}, {-0.5, 0.0f}, {kNaN, 0.0f}};
-  for (const auto& [p, e] : exact) EXPECT_EQ(slotEnvelope(p), e) << p;
-  EXPECT_EQ(slotEnvelope(std::numeric_limits<double>::infinity()), 0.0f);
-  EXPECT_FLOAT_EQ(slotEnvelope(0.1), 0.5f);
-  EXPECT_FLOAT_EQ(slotEnvelope(0.88), 0.5f);
+  for (const auto& [p, e] : std::vector<std::pair<double, float>>{
+           {0.0, 0.0f}, {0.1, 0.5f}, {0.2, 1.0f}, {0.78, 1.0f}, {0.88, 0.5f}, {0.98, 0.0f}, {40.0, 0.0f},
+           {-0.5, 0.0f}, {std::numeric_limits<double>::quiet_NaN(), 0.0f}, {std::numeric_limits<double>::infinity(), 0.0f}})
+    EXPECT_NEAR(slotEnvelope(p), e, 1e-6) << p;
   for (double p : {0.01, 0.19, 0.79, 0.97}) EXPECT_TRUE(slotEnvelope(p) > 0.0f && slotEnvelope(p) < 1.0f) << p;
 }
 
-TEST(SlotStep, EachEffectDrivesExactlyItsOwnFieldAtItsStrength) {
+TEST(SlotStep, EachEffectDrivesOnlyItsOwnFieldWithWorkedValues) {
   const std::array<float, 10> factor{0.55f, 0.5f, 0.45f, 0.4f, 0.4f, 0.45f, 0.6f, 0.55f, 0.35f, 0.4f};
   for (std::int64_t effect : {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}) {
-    for (bool mirror : {false, true}) {
-      Uniforms u;
-      for (float* f : slotFields(u)) *f = 99.0f;  // a previous slot's leftovers
-      applySlotStep(u, SlotState{effect, mirror, 0.0}, 0.5 * kInterval, kInterval);
-      const auto fields = slotFields(u);
-      for (std::size_t i = 0; i < fields.size(); ++i)
-        EXPECT_EQ(*fields[i], static_cast<std::int64_t>(i) + 1 == effect ? factor[i] : 0.0f) << effect << " " << i + 1;
-      EXPECT_EQ(u.mirrorOn, mirror ? 1.0f : 0.0f);
-    }
-  }
-}
-
-TEST(SlotStep, WorkedValuesOverThePhaseAndTheClock) {
-  // Liquid (0.55) follows the envelope over a slot that starts at 100.
-  for (const auto& [p, liquid] : std::map<double, float>{{0.1, 0.275f}, {0.5, 0.55f}, {0.88, 0.275f}, {0.999, 0.0f}}) {
     Uniforms u;
+    for (float* f : slotFields(u)) *f = 99.0f;  // a previous slot's leftovers
+    applySlotStep(u, SlotState{effect, effect % 2 == 0, 0.0}, 0.5 * kInterval, kInterval);
+    const auto fields = slotFields(u);
+    for (std::size_t i = 0; i < fields.size(); ++i)
+      EXPECT_EQ(*fields[i], static_cast<std::int64_t>(i) + 1 == effect ? factor[i] : 0.0f) << effect << " " << i + 1;
+    EXPECT_EQ(u.mirrorOn, effect % 2 == 0 ? 1.0f : 0.0f);
+  }
+  Uniforms u;  // liquid follows the envelope over a slot that starts at 100
+  for (const auto& [p, liquid] : std::map<double, float>{{0.1, 0.275f}, {0.88, 0.275f}, {0.999, 0.0f}}) {
     applySlotStep(u, SlotState{1, false, 100.0}, 100.0 + p * kInterval, kInterval);
     EXPECT_NEAR(u.liquid, liquid, 1e-6) << p;
   }
-  // The lens swings with the clock and goes negative; half envelope halves it.
-  Uniforms u;
-  u.time = 10.0f;
+  u.time = 10.0f;  // the lens swings with the clock and goes negative
   applySlotStep(u, SlotState{11, false, 0.0}, 0.5 * kInterval, kInterval);
   EXPECT_NEAR(u.lensAmt, 0.04234f, 0.000005f);
   u.time = 15.0f;
   applySlotStep(u, SlotState{11, false, 0.0}, 0.1 * kInterval, kInterval);
   EXPECT_NEAR(u.lensAmt, -0.2933f / 2, 0.00005f);
-  // A 2.5 s slot rises over its first half second.
-  applySlotStep(u, SlotState{2, false, 0.0}, 0.25, 2.5);
+  applySlotStep(u, SlotState{2, false, 0.0}, 0.25, 2.5);  // a 2.5 s slot rises over 0.5 s
   EXPECT_NEAR(u.kaleido, 0.25f, 1e-6);
 }
 
@@ -107,8 +94,6 @@ TEST(SlotIndependent, WorkedValuesInSinglePrecision) {
       {"glow", {u.glow, 0.2732}}, {"hueShift", {u.hueShift, 0.04537}}, {"sway", {u.sway, 0.007833}},
       {"swayY", {u.swayY, 0.0008467}}, {"spin", {u.spin, 0.02980}}, {"pump", {u.pump, 0.04045}}};
   for (const auto& [name, gw] : want) EXPECT_NEAR(gw.first, gw.second, gw.second * 5e-4) << name;  // 4 digits
-  EXPECT_EQ(u.time, 10.0f);
-  EXPECT_EQ(u.feedbackAmt, 0.86f);
   // The float expression in table order, exactly: a double one differs in
   // the last bits for most clock values.
   for (float time : {0.0f, 777.25f, 524288.0f}) {

@@ -46,7 +46,7 @@ class EnvGuard {
  private:
   void save(const std::string& name) {
     const char* v = std::getenv(name.c_str());
-    if (saved_.count(name) == 0) saved_[name] = v != nullptr ? std::optional<std::string>(v) : std::nullopt;
+    saved_.try_emplace(name, v != nullptr ? std::optional<std::string>(v) : std::nullopt);
   }
   std::map<std::string, std::optional<std::string>> saved_;
 };
