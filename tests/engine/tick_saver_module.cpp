@@ -1,152 +1,84 @@
-// A stand-in screen-saver module for the engine and runtime tests: its view
-// class "TickView" draws nothing but reports what the host did to it (ticks,
-// start/stop, frame, the native window its layer was given, release) by
-// rewriting the file named in $QUELLTRINE_TEST_REPORT after every call. It
-// also builds an options window shaped like the real one, so the engine's
-// presenter can be driven without the GPU module.
-#include <cstdint>
+// A stand-in screen-saver module: its view "TickView" draws nothing but
+// rewrites the file named in $QUELLTRINE_TEST_REPORT with what the host did
+// to it, and offers an options window with a slider and a "Fertig" button.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include <unistd.h>
 
 #include "platform/runtime/class_registry.h"
 #include "platform/ui/controls.h"
-#include "platform/ui/open_panel.h"
 #include "platform/ui/screen_saver_view.h"
 #include "platform/ui/window.h"
 
 namespace {
 
+using namespace plat::ui;
 using plat::rt::Args;
 using plat::rt::Value;
-using plat::ui::Rect;
 
-class RecordingLayer : public plat::ui::Layer {
- public:
-  void setNativeWindow(const plat::ui::NativeWindowHandle& handle) override {
-    window = handle.window;
-    ++attachments;
-  }
+struct RecordingLayer : Layer {
+  void setNativeWindow(const NativeWindowHandle& handle) override { window = handle.window; }
   unsigned long window = 0;
-  int attachments = 0;
 };
 
-class TickView : public plat::ui::ScreenSaverView {
+class TickView : public ScreenSaverView {
  public:
   using ScreenSaverView::ScreenSaverView;
-  ~TickView() override {
-    released = true;
-    report();
-  }
-
-  std::shared_ptr<plat::ui::Layer> makeBackingLayer() override { return std::make_shared<RecordingLayer>(); }
-  void startAnimation() override {
-    ScreenSaverView::startAnimation();
-    ++starts;
-    report();
-  }
-  void stopAnimation() override {
-    ScreenSaverView::stopAnimation();
-    ++stops;
-    report();
-  }
+  ~TickView() override { released = true; report(); }
+  std::shared_ptr<Layer> makeBackingLayer() override { return std::make_shared<RecordingLayer>(); }
+  void stopAnimation() override { ScreenSaverView::stopAnimation(); ++stops; report(); }
   void animateOneFrame() override {
-    // A frame slower than the tick period, as on a software rasteriser.
-    if (std::getenv("QUELLTRINE_TEST_SLOW_TICK")) usleep(50000);
+    if (std::getenv("QUELLTRINE_TEST_SLOW_TICK")) usleep(50000);  // slower than a tick period
     ++ticks;
     report();
   }
   bool hasConfigureSheet() const override { return true; }
-
-  std::shared_ptr<plat::ui::Window> configureSheet() override {
-    using namespace plat::ui;
-    auto window = std::make_shared<Window>(makeRect(0, 0, 460, 190), kWindowStyleMaskTitled, kBackingStoreBuffered, false);
-    window->setTitle("Quelltrine Screensaver");
-    auto content = std::make_shared<View>(Window::contentRectForFrameRect(window->frame(), window->styleMask()));
-    auto add = [&](std::shared_ptr<View> v, Rect frame) {
-      v->setFrame(frame);
-      content->addSubview(v);
-    };
-    add(TextField::labelWithString("Bilder-Ordner:"), makeRect(20, 140, 120, 20));
-    label = TextField::labelWithString("/a/rather/long/path/to/a/folder/of/pictures/that/will/not/fit/in/the/label");
-    label->setLineBreakMode(LineBreakMode::TruncatingMiddle);
-    label->setTextColor("secondaryLabelColor");
-    add(label, makeRect(20, 116, 420, 20));
-    add(Button::buttonWithTitle("Ordner w\u00e4hlen \u2026", weak_from_this(), "chooseFolder"), makeRect(16, 80, 150, 28));
-    add(TextField::labelWithString("Sekunden pro Bild:"), makeRect(20, 52, 140, 20));
+  std::shared_ptr<Window> configureSheet() override {
+    sheet = std::make_shared<Window>(makeRect(0, 0, 460, 190), kWindowStyleMaskTitled, kBackingStoreBuffered, false);
+    sheet->setTitle("Quelltrine Screensaver");
+    auto content = std::make_shared<View>(Window::contentRectForFrameRect(sheet->frame(), sheet->styleMask()));
     slider = Slider::sliderWithValue(14.0, 5.0, 60.0, {}, "");
-    add(slider, makeRect(160, 50, 200, 24));
+    slider->setFrame(makeRect(160, 50, 200, 24));
     auto done = Button::buttonWithTitle("Fertig", weak_from_this(), "closeSheet");
     done->setKeyEquivalent("\r");
-    add(done, makeRect(360, 12, 80, 30));
-    window->setContentView(content);
-    sheet = window;
-    return window;
+    done->setFrame(makeRect(360, 12, 80, 30));
+    content->addSubview(slider);
+    content->addSubview(done);
+    sheet->setContentView(content);
+    return sheet;
   }
-
-  void chooseFolder() {
-    auto panel = plat::ui::OpenPanel::openPanel();
-    panel->setCanChooseDirectories(true);
-    panel->setCanChooseFiles(false);
-    panel->setDirectoryURL("/tmp");
-    if (panel->runModal() != plat::ui::kModalResponseOK || !panel->URL()) return;
-    chosen = *panel->URL();
-    if (label) label->setStringValue(chosen);
-    report();
-  }
-
   void closeSheet() {
-    closedWith = slider ? slider->doubleValue() : -1.0;
+    closedWith = slider->doubleValue();
     ++closes;
     report();
-    if (!sheet) return;
     if (auto parent = sheet->sheetParent()) parent->endSheet(sheet);
     sheet->orderOut();
-  }
-
-  bool renderPNG(const std::string& path, std::int64_t frames) {
-    std::ofstream out(path);
-    if (path.empty() || !out) return false;
-    out << "frames " << frames << "\n";
-    return static_cast<bool>(out);
   }
 
   void report() const {
     const char* path = std::getenv("QUELLTRINE_TEST_REPORT");
     if (!path || !*path) return;
-    std::ostringstream s;
-    auto* layerPtr = dynamic_cast<RecordingLayer*>(layer().get());
-    s << "ticks " << ticks << "\nstarts " << starts << "\nstops " << stops << "\npreview " << isPreview()
-      << "\nwidth " << frame().size.width << "\nheight " << frame().size.height << "\nwindow "
-      << (layerPtr ? layerPtr->window : 0) << "\nscale " << (window() ? window()->backingScaleFactor() : 0.0)
-      << "\ncloses " << closes << "\nclosedWith " << closedWith << "\nchosen " << chosen << "\nreleased "
-      << released << "\n";
-    // Write then rename, so that a reader never sees half a report.
-    std::string tmp = std::string(path) + ".tmp";
-    {
-      std::ofstream out(tmp, std::ios::trunc);
-      out << s.str();
-    }
+    auto* recording = dynamic_cast<RecordingLayer*>(layer().get());
+    std::string tmp = std::string(path) + ".tmp";  // write then rename: never half a report
+    std::ofstream(tmp) << "ticks " << ticks << "\nstops " << stops << "\npreview " << isPreview() << "\nwidth "
+                       << frame().size.width << "\nheight " << frame().size.height << "\nwindow "
+                       << (recording ? recording->window : 0) << "\ncloses " << closes << "\nclosedWith "
+                       << closedWith << "\nreleased " << released << "\n";
     std::rename(tmp.c_str(), path);
   }
 
-  std::int64_t ticks = 0, starts = 0, stops = 0, closes = 0;
+  long ticks = 0, stops = 0, closes = 0;
   double closedWith = 0.0;
-  std::string chosen;
   bool released = false;
-  std::shared_ptr<plat::ui::Window> sheet;
-  std::shared_ptr<plat::ui::TextField> label;
-  std::shared_ptr<plat::ui::Slider> slider;
+  std::shared_ptr<Window> sheet;
+  std::shared_ptr<Slider> slider;
 };
 
 std::shared_ptr<TickView> setUp(std::shared_ptr<TickView> view) {
-  if (view->initFailed()) return nullptr;
-  view->setAnimationTimeInterval(1.0 / 30.0);
   view->setWantsLayer(true);
   return view;
 }
@@ -154,18 +86,9 @@ std::shared_ptr<TickView> setUp(std::shared_ptr<TickView> view) {
 PLAT_RT_REGISTER_CLASS(kTickViewClass,
     plat::rt::ClassDefinition<TickView>("TickView")
         .initWithFrame([](const Rect& r, bool p) { return setUp(std::make_shared<TickView>(r, p)); })
-        .initWithCoder([](const plat::ui::Coder& c) {
-          return plat::ui::ScreenSaverView::canDecode(c) ? setUp(std::make_shared<TickView>(c)) : nullptr;
+        .initWithCoder([](const Coder& c) {
+          return ScreenSaverView::canDecode(c) ? setUp(std::make_shared<TickView>(c)) : nullptr;
         })
-        .method("animateOneFrame", [](TickView& v, Args) { v.animateOneFrame(); return Value{}; })
-        .method("debugRenderPNGToPath:frames:",
-                [](TickView& v, Args a) -> Value {
-                  auto path = plat::rt::valueAs<std::string>(a[0]);
-                  auto frames = plat::rt::valueAs<std::int64_t>(a[1]);
-                  if (!path || !frames) return plat::rt::Error{"debugRenderPNGToPath:frames: wants a string and an int"};
-                  return v.renderPNG(*path, *frames);
-                })
-        .method("chooseFolder", [](TickView& v, Args) { v.chooseFolder(); return Value{}; })
         .method("closeSheet", [](TickView& v, Args) { v.closeSheet(); return Value{}; }));
 
 }  // namespace
