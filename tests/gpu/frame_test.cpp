@@ -1,10 +1,47 @@
-// Rendering: byte order on both texel paths, upright rows, the renderer's
-// two-pass frame with feedback, fragment bytes captured at encode time, and
-// the fault seams.
+// Libraries and pipelines refused with their reasons; rendering: byte order on both texel paths, upright rows,
+// the two-pass frame with feedback, fragment bytes captured at encode time, and the fault seams.
 #include "gpu/gpu_fixture.h"
 
 namespace gputest {
 namespace {
+
+TEST(GpuLibrary, MalformedTextIsRefusedWithTheReason) {
+  for (const auto& [text, expect] : {std::pair{"", "no //@function"},
+                                     {"//@function f fragment\nvoid main(){}\n//@function f fragment\n", "line 3"},
+                                     {"//@function f geometry\n", "unknown stage"},
+                                     {"//@shared\n//@function f fragment\n", "unknown marker"},
+                                     {"#version 300 es\n//@function f fragment\nvoid main(){}\n", "#version"}}) {
+    std::string error;
+    EXPECT_EQ(Library::parse(text, &error), nullptr) << text;
+    EXPECT_NE(error.find(expect), std::string::npos) << text << " -> " << error;
+  }
+}
+
+TEST_F(GpuTest, PipelinesAreRefusedWithTheReason) {
+  auto bad = Library::parse(library(R"(
+//@function f_broken fragment
+out vec4 color; void main() { color = undefinedThing; }
+//@function f_needs_varying fragment
+in vec3 notWritten; out vec4 color; void main() { color = vec4(notWritten, 1.0); }
+)"));
+  ASSERT_TRUE(bad);
+  RenderPipelineDescriptor d;
+  d.vertexFunction = bad->newFunctionWithName("v_fullscreen");
+  std::string error;
+  auto refused = [&](const char* fragment, PixelFormat format = PixelFormat::BGRA8Unorm) {
+    d.fragmentFunction = bad->newFunctionWithName(fragment);
+    d.colorAttachments[0].pixelFormat = format;
+    error.clear();
+    return device->newRenderPipelineState(d, &error) == nullptr && !error.empty();
+  };
+  EXPECT_TRUE(refused("f_present"));  // absent from the library
+  EXPECT_TRUE(refused("f_broken"));
+  EXPECT_NE(error.find("undefinedThing"), std::string::npos) << error;
+  EXPECT_TRUE(refused("f_needs_varying"));
+  EXPECT_NE(error.find("do not link"), std::string::npos) << error;
+  EXPECT_TRUE(refused("f_copy", PixelFormat::Invalid));
+  EXPECT_FALSE(refused("f_copy")) << error;
+}
 
 TEST_P(GpuBoth, BytesRoundTripAndSampleInBgraOrder) {
   const Bytes texel = {0x50, 0x00, 0x28, 0xFF};
@@ -21,15 +58,6 @@ TEST_P(GpuBoth, BytesRoundTripAndSampleInBgraOrder) {
   EXPECT_EQ(read(*target), picture);
 
   // The fallback texel samples as (40/255, 0, 80/255, 1).
-  lib = Library::parse(library(R"(
-//@function f_probe fragment
-out vec4 color;
-void main() {
-  bool exact = distance(texture(tex0, vec2(0.5)), vec4(40, 0, 80, 255) / 255.0) < 0.5 / 255.0;
-  color = exact ? vec4(0, 1, 0, 1) : vec4(1, 0, 0, 1);
-}
-)"));
-  ASSERT_TRUE(lib);
   renderOnce(target, "f_probe", {filled(1, 1, texel)});
   EXPECT_EQ(read(*target, 2, 2), (Bytes{0, 255, 0, 255}));
 }
@@ -57,8 +85,7 @@ TEST_F(GpuTest, TwoPassFrameIsPixelExactAndFeedsBack) {
     auto buffer = queue->commandBuffer();
     encodePass(*buffer, current, "f_composite", {a, b, previous, s3, s4}, uni);
     encodePass(*buffer, target, "f_copy", {current}, uni);
-    buffer->commit();
-    buffer->waitUntilCompleted();
+    buffer->commit(), buffer->waitUntilCompleted();
   };
   frame(scene0, scene1);
   EXPECT_EQ(read(*target), tile(w * h, {0x66, 0x20, 0x80, 255}));
@@ -68,25 +95,7 @@ TEST_F(GpuTest, TwoPassFrameIsPixelExactAndFeedsBack) {
   EXPECT_EQ(read(*scene0), tile(w * h, {0x66, 0x20, 0x80, 255}));  // the feedback scene is intact
 }
 
-TEST_F(GpuTest, FragmentBytesAndTexturesAreTakenAtEncoding) {
-  auto first = texture(2, 2), second = texture(2, 2);
-  float uni[4] = {0.25f, 0.5f, 0.75f, 1.0f};
-  auto buffer = queue->commandBuffer();
-  encodePass(*buffer, first, "f_params", {}, uni);
-  uni[0] = 1, uni[2] = 0;
-  {
-    auto source = filled(1, 1, {10, 20, 30, 255});
-    encodePass(*buffer, second, "f_copy", {source}, uni);
-  }  // the buffer holds the only reference to source
-  uni[0] = uni[1] = uni[2] = 0;  // after encoding, before commit
-  buffer->commit();
-  buffer->waitUntilCompleted();
-  EXPECT_EQ(buffer->status(), CommandBuffer::Status::Completed);
-  EXPECT_EQ(read(*first, 1, 1), (Bytes{191, 128, 64, 255}));
-  EXPECT_EQ(read(*second, 0, 1), (Bytes{10, 20, 30, 255}));
-}
-
-TEST_F(GpuTest, SeamsFailTheNextObjectsOnly) {
+TEST_F(GpuTest, SeamsFailOnlyTheNextObjectsAndEncodingTakesBytesAndTextures) {
   plat::gpu::testing::failNextCommandBuffers(2);
   EXPECT_EQ(queue->commandBuffer(), nullptr);
   EXPECT_EQ(queue->commandBuffer(), nullptr);
@@ -94,15 +103,17 @@ TEST_F(GpuTest, SeamsFailTheNextObjectsOnly) {
   ASSERT_TRUE(buffer);
   EXPECT_EQ(buffer->renderCommandEncoder(RenderPassDescriptor{}), nullptr);  // no texture
   RenderPassDescriptor pass;
-  auto target = pass.colorAttachments[0].texture = texture(2, 2);
+  auto first = pass.colorAttachments[0].texture = texture(2, 2), second = texture(2, 2);
   plat::gpu::testing::failNextEncoders(1);
   EXPECT_EQ(buffer->renderCommandEncoder(pass), nullptr);
-  const float red[4] = {1, 0, 0, 1};
-  encodePass(*buffer, target, "f_params", {}, red);  // the next encoder works
-  buffer->commit();
-  buffer->waitUntilCompleted();
-  EXPECT_EQ(read(*target, 1, 1), (Bytes{0, 0, 255, 255}));
-
+  float uni[4] = {0.25f, 0.5f, 0.75f, 1.0f};
+  encodePass(*buffer, first, "f_params", {}, uni);  // the next encoder works
+  encodePass(*buffer, second, "f_copy", {filled(1, 1, {10, 20, 30, 255})}, uni);  // only the buffer holds the source
+  uni[0] = uni[1] = uni[2] = 0;  // after encoding, before commit
+  buffer->commit(), buffer->waitUntilCompleted();
+  EXPECT_EQ(buffer->status(), CommandBuffer::Status::Completed);
+  EXPECT_EQ(read(*first, 1, 1), (Bytes{191, 128, 64, 255}));
+  EXPECT_EQ(read(*second, 0, 1), (Bytes{10, 20, 30, 255}));
   plat::gpu::testing::failNextTextures(1);
   EXPECT_EQ(texture(4, 4), nullptr);
   EXPECT_NE(texture(4, 4), nullptr);

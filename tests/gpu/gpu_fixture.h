@@ -1,13 +1,9 @@
-// GPU test helpers: a device on Mesa's software rasteriser that must leave no
-// GL object alive once released, a shader library and render helpers.
+// GPU test helpers: a software-rendered device that must leave no GL object alive, a library, render helpers.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "platform/gpu/gpu.h"
 
@@ -17,8 +13,8 @@ using namespace plat::gpu;
 using Bytes = std::vector<std::uint8_t>;
 using Textures = std::vector<std::shared_ptr<Texture>>;
 
-// A full-screen triangle with uv (0,0) at the top-left; f_halves is red above
-// the row c (from the top), blue below.
+// A full-screen triangle with uv (0,0) at the top-left; f_halves is red above the row c (from the top), blue below;
+// f_probe is green if tex0 samples as (40, 0, 80, 255) / 255.
 inline std::string library(const std::string& fragments) {
   return R"(
 //@common
@@ -31,22 +27,17 @@ void main() {
   gl_Position = vec4(uv.x * 2.0 - 1.0, 1.0 - uv.y * 2.0, 0.0, 1.0);
 }
 //@function f_copy fragment
-in vec2 uv;
-out vec4 color;
-void main() { color = texture(tex0, uv); }
+in vec2 uv; out vec4 color; void main() { color = texture(tex0, uv); }
 //@function f_params fragment
-out vec4 color;
-void main() { color = vec4(a, b, c, d); }
+out vec4 color; void main() { color = vec4(a, b, c, d); }
 //@function f_halves fragment
-out vec4 color;
-void main() { color = gl_FragCoord.y < c ? vec4(1, 0, 0, 1) : vec4(0, 0, 1, 1); }
+out vec4 color; void main() { color = gl_FragCoord.y < c ? vec4(1, 0, 0, 1) : vec4(0, 0, 1, 1); }
 //@function f_composite fragment
-in vec2 uv;
-out vec4 color;
-void main() {
-  color = vec4(texture(tex0, uv).r * a + texture(tex1, uv).r * b,
-               texture(tex2, uv).r * 0.5 + texture(tex3, uv).g, texture(tex4, uv).b, 1.0);
-}
+in vec2 uv; out vec4 color; void main() { color = vec4(texture(tex0, uv).r * a + texture(tex1, uv).r * b,
+    texture(tex2, uv).r * 0.5 + texture(tex3, uv).g, texture(tex4, uv).b, 1.0); }
+//@function f_probe fragment
+out vec4 color; void main() { color = distance(texture(tex0, vec2(0.5)), vec4(40, 0, 80, 255) / 255.0) < 0.5 / 255.0
+    ? vec4(0, 1, 0, 1) : vec4(1, 0, 0, 1); }
 )" + fragments;
 }
 
@@ -67,9 +58,7 @@ class GpuTest : public ::testing::Test {
     ASSERT_TRUE(lib = Library::parse(library("")));
   }
   void TearDown() override {
-    lib.reset();
-    queue.reset();
-    device.reset();
+    lib.reset(), queue.reset(), device.reset();
     EXPECT_EQ(plat::gpu::testing::liveGLObjectCount(), 0u) << "GL objects left after every object was released";
     plat::gpu::testing::pretendNoBgraExtensions(false);
   }
@@ -88,7 +77,7 @@ class GpuTest : public ::testing::Test {
   }
   static Bytes tile(std::size_t n, const Bytes& px) {
     Bytes all;
-    while (all.size() < n * px.size()) all.insert(all.end(), px.begin(), px.end());
+    while (n-- > 0) all.insert(all.end(), px.begin(), px.end());
     return all;
   }
   static Bytes read(const Texture& t) { return read(t, 0, 0, t.width(), t.height()); }
@@ -115,8 +104,7 @@ class GpuTest : public ::testing::Test {
                   const float* params = nullptr) {
     auto buffer = queue->commandBuffer();
     encodePass(*buffer, target, fragment, inputs, params);
-    buffer->commit();
-    buffer->waitUntilCompleted();
+    buffer->commit(), buffer->waitUntilCompleted();
   }
 
   bool fallback = false;
@@ -127,10 +115,7 @@ class GpuTest : public ::testing::Test {
 
 // Runs on the native BGRA path and on the RGBA fallback.
 class GpuBoth : public GpuTest, public ::testing::WithParamInterface<bool> {
-  void SetUp() override {
-    fallback = GetParam();
-    GpuTest::SetUp();
-  }
+  void SetUp() override { fallback = GetParam(), GpuTest::SetUp(); }
 };
 
 }  // namespace gputest
