@@ -24,10 +24,10 @@ Bytes gradient(int width, int height);  // compresses like a photograph
 
 enum class JpegKind { Baseline, Progressive, Grey, CmykAdobe, CmykPlain };
 Bytes jpeg(const Bytes& rgba, int width, int height, JpegKind kind, int quality = 95);
-enum class PngKind { Rgb, Rgba, GreyAlpha, Grey1, PaletteAlpha, Rgba16, Interlaced };
+enum class PngKind { Rgb, Rgba, GreyAlpha, Grey1, PaletteAlpha, Rgba16 };
 Bytes png(const Bytes& rgba, int width, int height, PngKind kind);
 // Two pages, the second all black; `orientation` tags the first.
-Bytes tiff(const Bytes& rgba, int width, int height, int orientation = 1, bool withAlpha = false);
+Bytes tiff(const Bytes& rgba, int width, int height, int orientation = 1);
 // `orientation` (EXIF numbering) is stored as irot/imir. Empty without an HEVC encoder.
 Bytes heic(const Bytes& rgba, int width, int height, int orientation = 1, int quality = 90);
 Bytes bmp(const Bytes& rgba, int width, int height, bool withAlpha);

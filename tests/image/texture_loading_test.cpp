@@ -17,9 +17,9 @@ namespace {
 using quelltrine::Playlist;
 using Ids = std::vector<std::int64_t>;
 
-// Records each crop's size and top-left pixel; succeeds unless told not to.
+// Records each crop's width * 1000 + height and top-left pixel; succeeds unless told not to.
 struct Recorder {
-  std::vector<std::pair<int, fixtures::Rgba>> uploads;  // width * 1000 + height, first pixel
+  std::vector<std::pair<int, fixtures::Rgba>> uploads;
   bool succeed = true;
   std::shared_ptr<int> operator()(const plat::image::Image& crop) {
     auto pixels = crop.pixels();
@@ -40,13 +40,14 @@ struct Pictures : fixtures::TempDir {
     fixtures::Bytes rgba;
     for (int i = 0; i < 160; ++i) rgba.insert(rgba.end(), {std::uint8_t(20 * (id + 1)), 7, 9, 255});
     const std::string path = *this / (std::to_string(id) + (valid ? ".png" : ".jpg"));
-    EXPECT_TRUE(fixtures::writeFile(path, valid ? fixtures::png(rgba, 16, 10, fixtures::PngKind::Rgb) : fixtures::Bytes{'n', 'o'}));
+    EXPECT_TRUE(fixtures::writeFile(path, valid ? fixtures::png(rgba, 16, 10, fixtures::PngKind::Rgb)
+                                                : fixtures::Bytes{'n', 'o'}));
     return path;
   }
 };
 
-TEST(TextureLoading, CentredCropToTheViewsRatio) {
-  const plat::image::PixelRect tall = quelltrine::centredCrop(400, 300, 1.6), wide = quelltrine::centredCrop(300, 100, 1.6);
+TEST(TextureLoading, CentredCropNoPictureAndOnePicture) {
+  const auto tall = quelltrine::centredCrop(400, 300, 1.6), wide = quelltrine::centredCrop(300, 100, 1.6);
   EXPECT_EQ((std::vector<double>{tall.x, tall.y, tall.width, tall.height}), (std::vector<double>{0, 25, 400, 250}));
   EXPECT_EQ((std::vector<double>{wide.x, wide.y, wide.width, wide.height}), (std::vector<double>{70, 0, 160, 100}));
   EXPECT_DOUBLE_EQ(quelltrine::viewAspectRatio({0, 100}), 1.6);
@@ -69,12 +70,7 @@ TEST(TextureLoading, CentredCropToTheViewsRatio) {
   EXPECT_FALSE(quelltrine::loadNextWith(two, {160, 0}, rng, recorder));
   EXPECT_EQ(recorder.uploads.size(), 1u);
   EXPECT_EQ(two.orderPos, 2);
-}
 
-TEST(TextureLoading, NoneOrOnePicture) {
-  Pictures dir;
-  qtest::SeededRandom rng(3);
-  Recorder recorder;
   Playlist none{{}, {3, 1}, 1};  // stale fields stay untouched
   EXPECT_FALSE(quelltrine::loadNextWith(none, {160, 100}, rng, recorder));
   EXPECT_EQ(none.order, (Ids{3, 1}));
@@ -82,6 +78,7 @@ TEST(TextureLoading, NoneOrOnePicture) {
 
   // One picture: each call deals a cycle of one and opens the file afresh.
   Playlist one{{dir.solid(0)}, {0}, 0};
+  recorder.uploads.clear();
   ASSERT_TRUE(quelltrine::loadNextWith(one, {160, 100}, rng, recorder));
   std::filesystem::rename(dir.solid(3), one.imageURLs[0]);
   ASSERT_TRUE(quelltrine::loadNextWith(one, {160, 100}, rng, recorder));
@@ -109,8 +106,9 @@ TEST(TextureLoading, FailureAtTheCyclesEndDealsANewCycleMidCall) {
 }
 
 // Eight pictures, none of which uploads: five attempts, wrapping into a new
-// cycle; with fewer than five the limit is their number.
-TEST(TextureLoading, AtMostFiveAttempts) {
+// cycle; with fewer than five the limit is their number. A file gone since
+// the scan, a FIFO and a folder under picture names are skipped at once.
+TEST(TextureLoading, AtMostFiveAttemptsAndSpecialEntriesSkipped) {
   Pictures dir;
   const Ids old = {7, 2, 5, 0, 1, 6, 3, 4};
   Playlist eight{{}, old, 5};
@@ -133,24 +131,16 @@ TEST(TextureLoading, AtMostFiveAttempts) {
   eight.orderPos = 0;
   EXPECT_FALSE(quelltrine::loadNextTexture(eight, nullptr, {160, 100}, rng));
   EXPECT_EQ(eight.orderPos, 5);
-}
 
-// A file gone since the scan, a FIFO and a folder under picture names are
-// skipped at once, and the next picture loads.
-TEST(TextureLoading, VanishedAndSpecialEntriesAreSkipped) {
-  Pictures dir;
-  const std::string gone = dir.solid(0);
   ASSERT_EQ(mkfifo((dir / "x.jpg").c_str(), 0600), 0);
   std::filesystem::create_directory(dir / "holiday.png");
-  Playlist playlist{{gone, dir / "x.jpg", dir / "holiday.png", dir.solid(3)}, {0, 1, 2, 3}, 0};
-  std::filesystem::remove(gone);
-  qtest::SeededRandom rng(7);
-  Recorder recorder;
+  Playlist special{{dir / "gone.png", dir / "x.jpg", dir / "holiday.png", dir.solid(3)}, {0, 1, 2, 3}, 0};
+  recorder = Recorder{};
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(quelltrine::loadNextWith(playlist, {160, 100}, rng, recorder));
+  ASSERT_TRUE(quelltrine::loadNextWith(special, {160, 100}, rng, recorder));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(recorder.ids(), (std::vector<int>{3}));
-  EXPECT_EQ(playlist.orderPos, 4);
+  EXPECT_EQ(special.orderPos, 4);
 }
 
 }  // namespace
