@@ -1,6 +1,5 @@
-// A stand-in screen-saver module: its view "TickView" draws nothing but
-// rewrites the file named in $QUELLTRINE_TEST_REPORT with what the host did
-// to it, and offers an options window with a slider and a "Fertig" button.
+// Stand-in module: "TickView" writes what the host did to it into $QUELLTRINE_TEST_REPORT and offers an
+// options window with a slider and a "Fertig" button.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -28,33 +27,29 @@ struct RecordingLayer : Layer {
 class TickView : public ScreenSaverView {
  public:
   using ScreenSaverView::ScreenSaverView;
-  ~TickView() override { released = true; report(); }
+  ~TickView() override { released = 1; report(); }
   std::shared_ptr<Layer> makeBackingLayer() override { return std::make_shared<RecordingLayer>(); }
-  void stopAnimation() override { ScreenSaverView::stopAnimation(); ++stops; report(); }
+  void stopAnimation() override { ScreenSaverView::stopAnimation(), ++stops, report(); }
   void animateOneFrame() override {
     if (std::getenv("QUELLTRINE_TEST_SLOW_TICK")) usleep(50000);  // slower than a tick period
-    ++ticks;
-    report();
+    ++ticks, report();
   }
   bool hasConfigureSheet() const override { return true; }
   std::shared_ptr<Window> configureSheet() override {
     sheet = std::make_shared<Window>(makeRect(0, 0, 460, 190), kWindowStyleMaskTitled, kBackingStoreBuffered, false);
     sheet->setTitle("Quelltrine Screensaver");
     auto content = std::make_shared<View>(Window::contentRectForFrameRect(sheet->frame(), sheet->styleMask()));
-    slider = Slider::sliderWithValue(14.0, 5.0, 60.0, {}, "");
+    content->addSubview(slider = Slider::sliderWithValue(14.0, 5.0, 60.0, {}, ""));
     slider->setFrame(makeRect(160, 50, 200, 24));
     auto done = Button::buttonWithTitle("Fertig", weak_from_this(), "closeSheet");
     done->setKeyEquivalent("\r");
     done->setFrame(makeRect(360, 12, 80, 30));
-    content->addSubview(slider);
     content->addSubview(done);
     sheet->setContentView(content);
     return sheet;
   }
   void closeSheet() {
-    closedWith = slider->doubleValue();
-    ++closes;
-    report();
+    closedWith = slider->doubleValue(), ++closes, report();
     if (auto parent = sheet->sheetParent()) parent->endSheet(sheet);
     sheet->orderOut();
   }
@@ -71,17 +66,13 @@ class TickView : public ScreenSaverView {
     std::rename(tmp.c_str(), path);
   }
 
-  long ticks = 0, stops = 0, closes = 0;
+  long ticks = 0, stops = 0, closes = 0, released = 0;
   double closedWith = 0.0;
-  bool released = false;
   std::shared_ptr<Window> sheet;
   std::shared_ptr<Slider> slider;
 };
 
-std::shared_ptr<TickView> setUp(std::shared_ptr<TickView> view) {
-  view->setWantsLayer(true);
-  return view;
-}
+std::shared_ptr<TickView> setUp(std::shared_ptr<TickView> v) { return v->setWantsLayer(true), v; }
 
 PLAT_RT_REGISTER_CLASS(kTickViewClass,
     plat::rt::ClassDefinition<TickView>("TickView")
