@@ -39,31 +39,31 @@ class Gui : public ::testing::Test {
     for (int i = 0; i < 500 && value(key) < atLeast; ++i) std::this_thread::sleep_for(20ms);
     return value(key) >= atLeast;
   }
-  void exitsCleanly(pid_t pid, const std::string& how) const {
-    EXPECT_EQ(waitExit(pid, 5s), 0) << how;
-    EXPECT_TRUE(value("stops") == 1 && value("released") == 1) << how;
-  }
-
   std::string report_ = std::string(QUELLTRINE_BINARY_DIR) + "/gui-report-" +
                         ::testing::UnitTest::GetInstance()->current_test_info()->name();
   Display* display_ = nullptr;
 };
 
-TEST_F(Gui, OwnWindowTicksThirtyTimesASecondAndQuitsOnQEscapeOrClose) {
-  for (std::string how : {"q", "Escape", "close"}) {
-    pid_t pid = engine(how == "Escape" ? std::vector<std::string>{"--preview"} : std::vector<std::string>{});
-    ASSERT_TRUE(waitFor("ticks", 1)) << how;
+// Quits on q, Escape, closing, and SIGTERM, also when frames are slower than the tick.
+TEST_F(Gui, OwnWindowTicksThirtyTimesASecondAndQuitsCleanly) {
+  for (std::string how : {"q", "Escape", "close", "TERM", "slow TERM"}) {
+    bool term = how.ends_with("TERM");
+    std::vector<std::string> args{how == "Escape" ? "--preview" : term ? "--fullscreen" : "-window"};
+    pid_t pid = engine(args, {{"QUELLTRINE_TEST_SLOW_TICK", how == "slow TERM" ? "1" : ""}});
+    ASSERT_TRUE(waitFor("ticks", 3)) << how;
     Window w = qtest::windowNamed("Quelltrine");
     ASSERT_NE(w, 0u);
     EXPECT_EQ(static_cast<Window>(value("window")), w);  // the layer was given the engine's window
     EXPECT_EQ(value("preview"), how == "Escape");
-    EXPECT_EQ(value("width"), how == "Escape" ? 320 : 960);
+    EXPECT_EQ(value("width"), how == "Escape" ? 320 : term ? 1280 : 960);  // fullscreen: the one monitor
     if (how == "q") {
       long start = value("ticks");
       std::this_thread::sleep_for(2s);
       EXPECT_NEAR(value("ticks") - start, 58, 8);
     }
-    if (how == "close") {
+    if (term) {
+      ::kill(pid, SIGTERM);
+    } else if (how == "close") {
       XEvent e{};
       e.xclient = {ClientMessage, 0, False, display_, w, XInternAtom(display_, "WM_PROTOCOLS", False), 32, {}};
       e.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
@@ -72,17 +72,8 @@ TEST_F(Gui, OwnWindowTicksThirtyTimesASecondAndQuitsOnQEscapeOrClose) {
     } else {
       qtest::run({"xdotool", "key", "--window", std::to_string(w), how});
     }
-    exitsCleanly(pid, how);
-  }
-}
-
-TEST_F(Gui, SigtermEndsCleanlyAlsoWhenFramesAreSlowerThanTheTick) {
-  for (const char* slow : {"", "1"}) {
-    pid_t pid = engine({"--fullscreen"}, {{"QUELLTRINE_TEST_SLOW_TICK", slow}});
-    ASSERT_TRUE(waitFor("ticks", 3)) << slow;
-    EXPECT_EQ(value("width"), 1280);  // one monitor, the whole screen
-    ::kill(pid, SIGTERM);
-    exitsCleanly(pid, slow);
+    EXPECT_EQ(waitExit(pid, 5s), 0) << how;
+    EXPECT_TRUE(value("stops") == 1 && value("released") == 1) << how;
   }
 }
 
