@@ -10,13 +10,14 @@
 
 namespace {
 
-using fixtures::Rgba;
+using namespace fixtures;
+
 using plat::image::Error;
 using plat::image::ImageSource;
 
-const std::map<std::string, fixtures::Bytes>& corpus() {
-  static const auto all = fixtures::all();
-  static const std::map<std::string, fixtures::Bytes> files(all.begin(), all.end());
+const std::map<std::string, Bytes>& corpus() {
+  static const auto list = all();
+  static const std::map<std::string, Bytes> files(list.begin(), list.end());
   return files;
 }
 
@@ -24,7 +25,7 @@ Rgba grey(std::uint8_t v, std::uint8_t a = 255) { return Rgba{v, v, v, a}; }
 Rgba alpha(Rgba c) { return Rgba{c.r, c.g, c.b, 128}; }
 
 TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
-  const Rgba TL = fixtures::kTopLeft, TR = fixtures::kTopRight, BL = fixtures::kBottomLeft, BR = fixtures::kBottomRight;
+  const Rgba TL = kTopLeft, TR = kTopRight, BL = kBottomLeft, BR = kBottomRight;
   const Rgba lumas[4] = {grey(77), grey(149), grey(29), grey(255)};  // the quadrants' grey values
   const struct {
     const char* file;
@@ -54,7 +55,7 @@ TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
   EXPECT_NE(std::search(rotated.begin(), rotated.end(), irot.begin(), irot.end()), rotated.end());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const fixtures::Bytes& bytes = files.at(c.file);
+    const Bytes& bytes = files.at(c.file);
     Error error;
     auto source = ImageSource::createWithData(bytes.data(), bytes.size(), &error);
     ASSERT_TRUE(source) << error.message;
@@ -67,8 +68,8 @@ TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
     EXPECT_EQ(view->width, 64);
     EXPECT_EQ(view->height, 48);
     for (int i = 0; i < 4; ++i) {
-      const Rgba got = fixtures::at(*view, 16 + 32 * (i % 2), 12 + 24 * (i / 2));
-      EXPECT_TRUE(fixtures::near(got, c.want[i], c.tolerance)) << "quadrant " << i << ": " << got;
+      const Rgba got = at(*view, 16 + 32 * (i % 2), 12 + 24 * (i / 2));
+      EXPECT_TRUE(near(got, c.want[i], c.tolerance)) << "quadrant " << i << ": " << got;
     }
   }
 }
@@ -85,7 +86,7 @@ TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
   const auto& files = corpus();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const fixtures::Bytes& bytes = files.at(c.file);
+    const Bytes& bytes = files.at(c.file);
     const auto start = std::chrono::steady_clock::now();
     Error error;
     auto source = ImageSource::createWithData(bytes.data(), bytes.size(), &error);

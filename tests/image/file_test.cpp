@@ -15,16 +15,18 @@
 
 namespace {
 
+using namespace fixtures;
+
 namespace fs = std::filesystem;
 using plat::image::Error;
 using plat::image::ImageSource;
 using plat::image::PixelView;
 
 TEST(File, FormatFromContentThroughSymlinks) {
-  fixtures::TempDir dir;
-  ASSERT_TRUE(fixtures::writeFile(dir / "a.jpg", fixtures::png(fixtures::quadrants(8, 8), 8, 8, fixtures::PngKind::Rgb)));
+  TempDir dir;
+  ASSERT_TRUE(writeFile(dir / "a.jpg", png(quadrants(8, 8), 8, 8, PngKind::Rgb)));
   fs::create_symlink(dir / "a.jpg", dir / "link.heic");
-  ASSERT_TRUE(fixtures::writeFile(dir / "notes.heic", {'n', 'o', 't', 'e', 's'}));
+  ASSERT_TRUE(writeFile(dir / "notes.heic", {'n', 'o', 't', 'e', 's'}));
   auto source = ImageSource::createWithPath(dir / "link.heic");
   ASSERT_TRUE(source);
   EXPECT_STREQ(source->formatName(), "png");
@@ -35,7 +37,7 @@ TEST(File, FormatFromContentThroughSymlinks) {
 }
 
 TEST(File, MissingFifoFolderDeviceAndOversizedAreRefusedAtOnce) {
-  fixtures::TempDir dir;
+  TempDir dir;
   ASSERT_EQ(mkfifo((dir / "x.jpg").c_str(), 0600), 0);
   fs::create_directory(dir / "holiday.png");
   const int fd = open((dir / "big.jpg").c_str(), O_CREAT | O_WRONLY, 0600);  // sparse: cheap to make
@@ -68,9 +70,9 @@ TEST(File, WritePngReplacesAtomicallyWithStraightRgbaOrFailsCleanly) {
   // Four premultiplied B,G,R,A pixels, then padding.
   const std::uint8_t row[] = {0, 0, 255, 255, 0, 64, 0, 128, 10, 20, 30, 0, 255, 255, 255, 255, 9, 9, 9, 9};
   const PixelView view{row, 4, 1, sizeof row, plat::image::PixelOrder::BGRA};
-  fixtures::TempDir dir;
+  TempDir dir;
   const std::string target = dir / "frame.png";
-  ASSERT_TRUE(fixtures::writeFile(target, {'o', 'l', 'd'}));
+  ASSERT_TRUE(writeFile(target, {'o', 'l', 'd'}));
   struct stat before {}, after {};
   ASSERT_EQ(stat(target.c_str(), &before), 0);
   Error error;
@@ -79,19 +81,19 @@ TEST(File, WritePngReplacesAtomicallyWithStraightRgbaOrFailsCleanly) {
   EXPECT_NE(before.st_ino, after.st_ino);  // renamed over, never rewritten in place
   EXPECT_EQ(after.st_mode & 0777, before.st_mode & 0777);
   EXPECT_EQ(entries(dir.dir), std::vector<std::string>{"frame.png"});
-  const fixtures::Bytes bytes = fixtures::readFile(target);
+  const Bytes bytes = readFile(target);
   ASSERT_GT(bytes.size(), 33u);
   EXPECT_EQ(bytes[24], 8);  // bit depth
   EXPECT_EQ(bytes[25], 6);  // RGBA
   auto image = ImageSource::createWithData(bytes.data(), bytes.size())->createImageAtIndex(0, {});
   auto pixels = image->pixels();
   ASSERT_TRUE(pixels);
-  const fixtures::Rgba want[4] = {{255, 0, 0, 255}, {0, 128, 0, 128}, {0, 0, 0, 0}, {255, 255, 255, 255}};
-  for (int x = 0; x < 4; ++x) EXPECT_TRUE(fixtures::near(fixtures::at(*pixels, x, 0), want[x], 0)) << x;
+  const Rgba want[4] = {{255, 0, 0, 255}, {0, 128, 0, 128}, {0, 0, 0, 0}, {255, 255, 255, 255}};
+  for (int x = 0; x < 4; ++x) EXPECT_TRUE(near(at(*pixels, x, 0), want[x], 0)) << x;
 
   fs::remove(target);
   fs::create_directory(dir / "busy.png");  // a folder with something in it: the rename fails
-  ASSERT_TRUE(fixtures::writeFile(dir / "busy.png/inside", {'x'}));
+  ASSERT_TRUE(writeFile(dir / "busy.png/inside", {'x'}));
   const std::pair<std::string, PixelView> cases[] = {{dir / "no/such/folder/out.png", view}, {dir / "busy.png", view},
                                                      {dir / "out.png", PixelView{}},
                                                      {dir / "out.png", PixelView{row, 4, 1, 8, view.order}}};

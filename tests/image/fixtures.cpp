@@ -164,13 +164,14 @@ Bytes tiff(const Bytes& rgba, int width, int height, int orientation) {
   Bytes rgb;  // the first page; the second is black
   for (std::size_t i = 0; i < rgba.size(); ++i) if (i % 4 != 3) rgb.push_back(rgba[i]);
   for (int page = 0; tif != nullptr && page < 2; ++page) {
-    for (auto [tag, v] : {std::pair{TIFFTAG_IMAGEWIDTH, width}, {TIFFTAG_IMAGELENGTH, height}, {TIFFTAG_ROWSPERSTRIP, 8},
-                          {TIFFTAG_SAMPLESPERPIXEL, 3}, {TIFFTAG_BITSPERSAMPLE, 8}, {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB},
-                          {TIFFTAG_COMPRESSION, COMPRESSION_LZW}, {TIFFTAG_ORIENTATION, page == 0 ? orientation : 1},
+    for (auto [tag, v] : {std::pair{TIFFTAG_IMAGEWIDTH, width}, {TIFFTAG_IMAGELENGTH, height},
+                          {TIFFTAG_ROWSPERSTRIP, 8}, {TIFFTAG_SAMPLESPERPIXEL, 3}, {TIFFTAG_BITSPERSAMPLE, 8},
+                          {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB}, {TIFFTAG_COMPRESSION, COMPRESSION_LZW},
+                          {TIFFTAG_ORIENTATION, page == 0 ? orientation : 1},
                           {TIFFTAG_SUBFILETYPE, page == 0 ? 0 : FILETYPE_PAGE}}) {
       TIFFSetField(tif, std::uint32_t(tag), v);
     }
-    for (int y = 0; y < height; ++y) TIFFWriteScanline(tif, rgb.data() + std::size_t(y * width * 3), std::uint32_t(y), 0);
+    for (int y = 0; y < height; ++y) TIFFWriteScanline(tif, &rgb[std::size_t(y * width * 3)], std::uint32_t(y), 0);
     std::fill(rgb.begin(), rgb.end(), 0);
     TIFFWriteDirectory(tif);
   }
@@ -221,8 +222,8 @@ Bytes bmp(const Bytes& rgba, int width, int height, bool withAlpha) {
   for (std::size_t i = 0; i < rgba.size(); ++i) {
     if (withAlpha || i % 4 != 3) pixels.push_back(rgba[i]);
   }
-  stbi_write_bmp_to_func([](void* user, void* data, int size) { append(static_cast<Bytes*>(user), data, std::size_t(size)); },
-                         &out, width, height, withAlpha ? 4 : 3, pixels.data());
+  const auto write = [](void* to, void* data, int size) { append(static_cast<Bytes*>(to), data, std::size_t(size)); };
+  stbi_write_bmp_to_func(write, &out, width, height, withAlpha ? 4 : 3, pixels.data());
   return out;
 }
 
@@ -256,9 +257,8 @@ std::vector<std::pair<std::string, Bytes>> all() {
   out.emplace_back("truncated.png", Bytes(rgb.begin(), rgb.begin() + long(rgb.size() / 2)));
   out.emplace_back("huge-header.png", pngHeaderOnly(100000, 100000));
   for (std::size_t at = 2; at + 9 < jpg.size(); at += 2 + std::size_t(jpg[at + 2] << 8 | jpg[at + 3])) {
-    if (jpg[at + 1] == 0xC0) {  // the baseline frame header: height, then width
-      put(jpg, at + 5, 65500, 2, true);
-      put(jpg, at + 7, 65500, 2, true);
+    if (jpg[at + 1] == 0xC0) {  // the baseline frame header: height, then width, both 65500
+      put(jpg, at + 5, 0xFFDCFFDCu, 4, true);
       break;
     }
   }

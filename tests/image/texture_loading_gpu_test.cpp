@@ -14,13 +14,15 @@
 
 namespace {
 
+using namespace fixtures;
+
 class TextureLoadingGpuTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(device_) << "no GPU device (EGL with GLES 3) could be had"; }
-  std::shared_ptr<plat::gpu::Texture> load(std::vector<std::pair<std::string, fixtures::Bytes>> files, plat::ui::Size view) {
+  std::shared_ptr<plat::gpu::Texture> load(std::vector<std::pair<std::string, Bytes>> files, plat::ui::Size view) {
     quelltrine::Playlist playlist{{}, {}, 0};
     for (const auto& [name, bytes] : files) {
-      EXPECT_TRUE(fixtures::writeFile(dir_ / name, bytes));
+      EXPECT_TRUE(writeFile(dir_ / name, bytes));
       playlist.order.push_back(std::int64_t(playlist.imageURLs.size()));
       playlist.imageURLs.push_back(dir_ / name);
     }
@@ -29,10 +31,10 @@ class TextureLoadingGpuTest : public testing::Test {
     return texture;
   }
   // The texture's pixel at x, y, read back as B,G,R,A; then its size.
-  static void expect(const plat::gpu::Texture& texture, std::size_t x, std::size_t y, fixtures::Rgba want, int tolerance) {
+  static void expect(const plat::gpu::Texture& texture, std::size_t x, std::size_t y, Rgba want, int tolerance) {
     std::uint8_t p[4] = {};
     texture.getBytes(p, 4, plat::gpu::makeRegion(x, y, 1, 1), 0);
-    EXPECT_TRUE(fixtures::near({p[2], p[1], p[0], p[3]}, want, tolerance)) << x << "," << y << ": " << int(p[2]) << ","
+    EXPECT_TRUE(near({p[2], p[1], p[0], p[3]}, want, tolerance)) << x << "," << y << ": " << int(p[2]) << ","
                                                                            << int(p[1]) << "," << int(p[0]);
   }
   static std::pair<std::size_t, std::size_t> size(const plat::gpu::Texture& t) { return {t.width(), t.height()}; }
@@ -40,27 +42,27 @@ class TextureLoadingGpuTest : public testing::Test {
   std::shared_ptr<plat::gpu::Device> device_ = plat::gpu::createSystemDefaultDevice();
   plat::gpu::TextureLoader loader_{device_};
   plat::sys::SystemRandom rng_;
-  fixtures::TempDir dir_;
+  TempDir dir_;
 };
 
 // 400x300 in a 160x100 view: a 400x250 texture of rows 25 to 274, whose
 // quadrant border (row 150) lands on row 125. JPEG decodes to BGRA, HEIF to
 // RGBA; a HEIF with a 90-degree rotation property is shown as stored.
 TEST_F(TextureLoadingGpuTest, CroppedPictureArrivesWithItsColoursUnrotated) {
-  const fixtures::Bytes q = fixtures::quadrants(400, 300);
-  const fixtures::Rgba want[4] = {fixtures::kTopLeft, fixtures::kTopRight, fixtures::kBottomLeft, fixtures::kBottomRight};
-  for (const auto& [name, bytes, tolerance] : {std::tuple{"a.jpg", fixtures::jpeg(q, 400, 300, fixtures::JpegKind::Baseline), 12},
-                                               {"d.heic", fixtures::heic(q, 400, 300), 24}}) {
+  const Bytes q = quadrants(400, 300);
+  const Rgba want[4] = {kTopLeft, kTopRight, kBottomLeft, kBottomRight};
+  for (const auto& [name, bytes, tolerance] : {std::tuple{"a.jpg", jpeg(q, 400, 300, JpegKind::Baseline), 12},
+                                               {"d.heic", heic(q, 400, 300), 24}}) {
     SCOPED_TRACE(name);
     auto texture = load({{name, bytes}}, {160, 100});
     ASSERT_TRUE(texture);
     EXPECT_EQ(size(*texture), (std::pair<std::size_t, std::size_t>{400, 250}));
     for (std::size_t i = 0; i < 4; ++i) expect(*texture, 100 + 200 * (i % 2), 60 + 130 * (i / 2), want[i], tolerance);
   }
-  auto turned = load({{"turned.heic", fixtures::heic(fixtures::quadrants(64, 48), 64, 48, 6)}}, {64, 48});
+  auto turned = load({{"turned.heic", heic(quadrants(64, 48), 64, 48, 6)}}, {64, 48});
   ASSERT_TRUE(turned);
   EXPECT_EQ(size(*turned), (std::pair<std::size_t, std::size_t>{64, 48}));
-  expect(*turned, 16, 12, fixtures::kTopLeft, 24);
+  expect(*turned, 16, 12, kTopLeft, 24);
 }
 
 // 20000x10000 is within the decoder's caps but beyond the device's largest
@@ -68,8 +70,8 @@ TEST_F(TextureLoadingGpuTest, CroppedPictureArrivesWithItsColoursUnrotated) {
 TEST_F(TextureLoadingGpuTest, PictureLargerThanTheDeviceIsRefusedBeforeDecoding) {
   ASSERT_LT(device_->limits().maxTextureSize, 20000u);
   const auto start = std::chrono::steady_clock::now();
-  auto texture = load({{"huge.png", fixtures::pngHeaderOnly(20000, 10000)},
-                       {"small.png", fixtures::png(fixtures::quadrants(32, 20), 32, 20, fixtures::PngKind::Rgb)}},
+  auto texture = load({{"huge.png", pngHeaderOnly(20000, 10000)},
+                       {"small.png", png(quadrants(32, 20), 32, 20, PngKind::Rgb)}},
                       {160, 100});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   ASSERT_TRUE(texture);

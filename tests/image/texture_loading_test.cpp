@@ -14,17 +14,19 @@
 
 namespace {
 
+using namespace fixtures;
+
 using quelltrine::Playlist;
 using Ids = std::vector<std::int64_t>;
 
 // Records each crop's width * 1000 + height and top-left pixel; succeeds unless told not to.
 struct Recorder {
-  std::vector<std::pair<int, fixtures::Rgba>> uploads;
+  std::vector<std::pair<int, Rgba>> uploads;
   bool succeed = true;
   std::shared_ptr<int> operator()(const plat::image::Image& crop) {
     auto pixels = crop.pixels();
     if (!pixels) return nullptr;
-    uploads.emplace_back(crop.width() * 1000 + crop.height(), fixtures::at(*pixels, 0, 0));
+    uploads.emplace_back(crop.width() * 1000 + crop.height(), at(*pixels, 0, 0));
     return succeed ? std::make_shared<int>(1) : nullptr;
   }
   std::vector<int> ids() const {
@@ -34,14 +36,14 @@ struct Recorder {
   }
 };
 
-struct Pictures : fixtures::TempDir {
+struct Pictures : TempDir {
   // A 16x10 picture of red 20 * (id + 1), or a file that is not a picture.
   std::string solid(int id, bool valid = true) {
-    fixtures::Bytes rgba;
+    Bytes rgba;
     for (int i = 0; i < 160; ++i) rgba.insert(rgba.end(), {std::uint8_t(20 * (id + 1)), 7, 9, 255});
     const std::string path = *this / (std::to_string(id) + (valid ? ".png" : ".jpg"));
-    EXPECT_TRUE(fixtures::writeFile(path, valid ? fixtures::png(rgba, 16, 10, fixtures::PngKind::Rgb)
-                                                : fixtures::Bytes{'n', 'o'}));
+    EXPECT_TRUE(writeFile(path, valid ? png(rgba, 16, 10, PngKind::Rgb)
+                                                : Bytes{'n', 'o'}));
     return path;
   }
 };
@@ -55,15 +57,15 @@ TEST(TextureLoading, CentredCropNoPictureAndOnePicture) {
 
   // Through the loop with a real file, in a view with no width (ratio 1.6).
   Pictures dir;
-  const fixtures::Bytes w = fixtures::gradient(300, 100);
-  ASSERT_TRUE(fixtures::writeFile(dir / "w.png", fixtures::png(w, 300, 100, fixtures::PngKind::Rgb)));
+  const Bytes w = gradient(300, 100);
+  ASSERT_TRUE(writeFile(dir / "w.png", png(w, 300, 100, PngKind::Rgb)));
   Playlist playlist{{dir / "w.png"}, {0}, 0};
   qtest::SeededRandom rng(2);
   Recorder recorder;
   ASSERT_TRUE(quelltrine::loadNextWith(playlist, {0, 100}, rng, recorder));
   ASSERT_EQ(recorder.uploads.size(), 1u);
   EXPECT_EQ(recorder.uploads[0].first, 160100);
-  EXPECT_TRUE(fixtures::near(recorder.uploads[0].second, {w[280], w[281], w[282], 255}, 0)) << recorder.uploads[0].second;
+  EXPECT_TRUE(near(recorder.uploads[0].second, {w[280], w[281], w[282], 255}, 0)) << recorder.uploads[0].second;
 
   // Zero height: an empty crop; every attempt fails before the upload.
   Playlist two{{dir.solid(0), dir.solid(1)}, {0, 1}, 0};
