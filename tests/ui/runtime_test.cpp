@@ -21,7 +21,6 @@ ClassInfo probeClass() {
   return ClassDefinition<Probe>("Probe")
       .initWithFrame([](const plat::ui::Rect& r, bool p) { return std::make_shared<Probe>(r, p); })
       .method("add:to:", [](Probe&, Args a) -> Value { return std::get<int64_t>(a[0]) + std::get<int64_t>(a[1]); })
-      .method("greet:", [](Probe&, Args a) -> Value { return "Hi, " + std::get<std::string>(a[0]); })
       .method("ping", [](Probe&, Args) -> Value { return {}; })
       .build();
 }
@@ -31,12 +30,11 @@ TEST(Runtime, RegistrationKeepsSelectorOrderAndDispatchesTypedValues) {
     Registration reg(probeClass()), duplicate(probeClass());
     auto cls = ClassRegistry::shared().lookup("Probe");
     ASSERT_TRUE(reg.registered() && !duplicate.registered() && cls);
-    EXPECT_EQ(cls->selectors, (std::vector<std::string>{"initWithFrame:isPreview:", "add:to:", "greet:", "ping"}));
+    EXPECT_EQ(cls->selectors, (std::vector<std::string>{"initWithFrame:isPreview:", "add:to:", "ping"}));
     auto view = cls->initWithFrame(plat::ui::makeRect(0, 0, 960, 600), true);
     ASSERT_TRUE(view && view->isPreview());
     EXPECT_EQ(ClassRegistry::shared().classOf(*view), cls);
     EXPECT_EQ(send(*view, "add:to:", {std::int64_t{40}, std::int64_t{2}}), Value{std::int64_t{42}});
-    EXPECT_EQ(send(*view, "greet:", {std::string("Welt")}), Value{std::string("Hi, Welt")});
 
     // Unknown selectors and wrong arities are error values, not crashes.
     EXPECT_TRUE(!respondsTo(*view, "pong") && isError(send(*view, "pong")));

@@ -15,10 +15,8 @@ namespace {
 
 TEST(Coder, RoundTripIsExactAndMalformedInputDecodesAsNothing) {
   Coder c;
-  c.encodeRect("frame", makeRect(0.1, -3.0, 1280.0 / 3.0, 800.25));
-  c.encodeBool("isPreview", true);
-  c.encodeDouble("third", 1.0 / 3.0);
-  c.encodeString("odd key=with\\stuff", "line one\nline two = \\n");
+  c.encodeRect("frame", makeRect(0.1, -3.0, 1280.0 / 3.0, 800.25)), c.encodeBool("isPreview", true);
+  c.encodeDouble("third", 1.0 / 3.0), c.encodeString("odd key=with\\stuff", "line one\nline two = \\n");
   auto back = Coder::fromArchivedData(c.archivedData());
   ASSERT_TRUE(back);
   EXPECT_EQ(back->decodeRect("frame"), makeRect(0.1, -3.0, 1280.0 / 3.0, 800.25));
@@ -28,12 +26,9 @@ TEST(Coder, RoundTripIsExactAndMalformedInputDecodesAsNothing) {
   EXPECT_EQ(back->archivedData(), c.archivedData());
 
   Coder bad;
-  for (auto rect : {"1 2 3", "1 2 3 4 5", "0 0 -1 4", "0 0 nan 4"}) {
-    bad.encodeString("r", rect);
-    EXPECT_FALSE(bad.decodeRect("r")) << rect;
-  }
-  bad.encodeString("d", "12abc");
-  bad.encodeString("b", "yes");
+  for (auto rect : {"1 2 3", "1 2 3 4 5", "0 0 -1 4", "0 0 nan 4"})
+    EXPECT_FALSE((bad.encodeString("r", rect), bad.decodeRect("r"))) << rect;
+  bad.encodeString("d", "12abc"), bad.encodeString("b", "yes");
   bad.encodeDouble("inf", std::numeric_limits<double>::infinity());
   EXPECT_FALSE(bad.decodeRect("missing") || bad.decodeDouble("d") || bad.decodeDouble("inf") || bad.decodeBool("b"));
   std::string error;
