@@ -1,5 +1,6 @@
-// Libraries and pipelines refused with their reasons; rendering: byte order on both texel paths, upright rows,
-// the two-pass frame with feedback, fragment bytes captured at encode time, and the fault seams.
+// Libraries and pipelines refused with their reasons; byte order on both texel paths, upright rows, the two-pass
+// frame with feedback, fragment bytes captured at encode time, the fault seams; the texture loader refusing
+// impossible sizes before decoding and reading rows of any stride and either channel order back as B,G,R,A.
 #include "gpu/gpu_fixture.h"
 
 namespace gputest {
@@ -9,7 +10,6 @@ TEST(GpuLibrary, MalformedTextIsRefusedWithTheReason) {
   for (const auto& [text, expect] : {std::pair{"", "no //@function"},
                                      {"//@function f fragment\nvoid main(){}\n//@function f fragment\n", "line 3"},
                                      {"//@function f geometry\n", "unknown stage"},
-                                     {"//@shared\n//@function f fragment\n", "unknown marker"},
                                      {"#version 300 es\n//@function f fragment\nvoid main(){}\n", "#version"}}) {
     std::string error;
     EXPECT_EQ(Library::parse(text, &error), nullptr) << text;
@@ -56,24 +56,18 @@ TEST_P(GpuBoth, BytesRoundTripAndSampleInBgraOrder) {
   auto target = texture(8, 6);
   renderOnce(target, "f_copy", {filled(8, 6, picture)});
   EXPECT_EQ(read(*target), picture);
-
   // The fallback texel samples as (40/255, 0, 80/255, 1).
   renderOnce(target, "f_probe", {filled(1, 1, texel)});
   EXPECT_EQ(read(*target, 2, 2), (Bytes{0, 255, 0, 255}));
-}
-INSTANTIATE_TEST_SUITE_P(Texels, GpuBoth, ::testing::Values(false, true),
-                         [](const auto& p) { return p.param ? "RgbaFallback" : "Bgra"; });
-
-TEST_F(GpuTest, RenderedTopRowIsMemoryRowZero) {
-  auto target = texture(8, 6);
-  const float half[4] = {0, 0, 3.0f, 0};  // red where gl_FragCoord.y < 3
+  const float half[4] = {0, 0, 3.0f, 0};  // red where gl_FragCoord.y < 3: the rendered top row is memory row 0
   renderOnce(target, "f_halves", {}, half);
   for (std::size_t y = 0; y < 6; ++y)
     EXPECT_EQ(read(*target, y, y), (y < 3 ? Bytes{0, 0, 255, 255} : Bytes{255, 0, 0, 255})) << "row " << y;
 }
+INSTANTIATE_TEST_SUITE_P(Texels, GpuBoth, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "RgbaFallback" : "Bgra"; });
 
-// The renderer's frame in one buffer: a composite of five inputs (one the
-// previous scene) into a scene texture, then that scene copied to the target.
+// The renderer's frame in one buffer: five inputs (one the previous scene) composited, then copied to the target.
 TEST_F(GpuTest, TwoPassFrameIsPixelExactAndFeedsBack) {
   const std::size_t w = 6, h = 4;
   auto a = filled(1, 1, {0, 0, 0x80, 255}), b = filled(1, 1, {0, 0, 0x40, 255});
@@ -97,8 +91,7 @@ TEST_F(GpuTest, TwoPassFrameIsPixelExactAndFeedsBack) {
 
 TEST_F(GpuTest, SeamsFailOnlyTheNextObjectsAndEncodingTakesBytesAndTextures) {
   plat::gpu::testing::failNextCommandBuffers(2);
-  EXPECT_EQ(queue->commandBuffer(), nullptr);
-  EXPECT_EQ(queue->commandBuffer(), nullptr);
+  EXPECT_TRUE(!queue->commandBuffer() && !queue->commandBuffer());
   auto buffer = queue->commandBuffer();
   ASSERT_TRUE(buffer);
   EXPECT_EQ(buffer->renderCommandEncoder(RenderPassDescriptor{}), nullptr);  // no texture
@@ -115,11 +108,73 @@ TEST_F(GpuTest, SeamsFailOnlyTheNextObjectsAndEncodingTakesBytesAndTextures) {
   EXPECT_EQ(read(*first, 1, 1), (Bytes{191, 128, 64, 255}));
   EXPECT_EQ(read(*second, 0, 1), (Bytes{10, 20, 30, 255}));
   plat::gpu::testing::failNextTextures(1);
-  EXPECT_EQ(texture(4, 4), nullptr);
-  EXPECT_NE(texture(4, 4), nullptr);
+  EXPECT_TRUE(!texture(4, 4) && texture(4, 4));
   MetalLayer layer;  // without a window there is no drawable
   layer.setDevice(device);
   EXPECT_EQ(layer.nextDrawable(), nullptr);
+}
+
+using plat::image::PixelOrder;
+
+// An image with given rows; counts how often its pixels are asked for.
+struct RowsImage : plat::image::Image {
+  RowsImage(int w, int h, std::size_t stride, PixelOrder order, Bytes rows)
+      : w(w), h(h), stride(stride), order(order), rows(std::move(rows)) {}
+  int width() const override { return w; }
+  int height() const override { return h; }
+  std::optional<plat::image::PixelView> pixels(plat::image::Error* error) const override {
+    ++decodes;
+    if (!rows.empty()) return plat::image::PixelView{rows.data(), w, h, stride, order};
+    if (error) *error = {"png", "broken"};
+    return std::nullopt;
+  }
+  int w, h; std::size_t stride; PixelOrder order; Bytes rows; mutable int decodes = 0;
+};
+
+// 3x2 distinct pixels (alpha too), rows `stride` bytes apart padded with 0xCD.
+Bytes picture(std::size_t stride, bool rgba) {
+  Bytes rows(stride * 2, 0xCD);
+  for (std::size_t y = 0; y < 2; ++y)
+    for (std::size_t i = 0; i < 12; ++i) {
+      const std::size_t from = rgba && i % 4 != 1 && i % 4 != 3 ? i ^ 2 : i;  // swap R and B
+      rows[y * stride + i] = static_cast<std::uint8_t>(i % 4 == 3 ? 255 - 60 * y - from : y * 12 + from + 1);
+    }
+  return rows;
+}
+
+TEST_P(GpuBoth, LoaderUploadsAnyStrideAndOrderExactly) {
+  TextureLoader loader(device);
+  const Bytes expect = picture(12, false);
+  for (bool rgba : {false, true})
+    for (std::size_t stride : {12u, 15u, 40u}) {
+      RowsImage image(3, 2, stride, rgba ? PixelOrder::RGBA : PixelOrder::BGRA, picture(stride, rgba));
+      std::string error;
+      auto t = loader.newTextureWithImage(image, {}, &error);
+      ASSERT_TRUE(t) << error;
+      EXPECT_EQ(read(*t), expect) << "rgba " << rgba << " stride " << stride;
+      auto target = texture(3, 2);  // sampled, row 0 is still the top
+      renderOnce(target, "f_copy", {t});
+      EXPECT_EQ(read(*target), expect) << "rgba " << rgba << " stride " << stride;
+    }
+}
+
+TEST_F(GpuTest, TexturesAndLoaderRefuseImpossibleSizesBeforeDecoding) {
+  const std::size_t max = device->limits().maxTextureSize;
+  EXPECT_TRUE(!texture(max + 1, 4) && !texture(4, max + 1) && !texture(0, 4));
+  EXPECT_EQ(device->newTexture(TextureDescriptor::texture2D(PixelFormat::Invalid, 4, 4, false)), nullptr);
+  TextureLoader loader(device);
+  const int tooBig = static_cast<int>(max) + 1;
+  RowsImage wide(tooBig, 2, 12, PixelOrder::BGRA, picture(12, false)), tall(3, tooBig, 12, PixelOrder::BGRA, {});
+  std::string error;
+  EXPECT_EQ(loader.newTextureWithImage(wide, {}, &error), nullptr);
+  EXPECT_NE(error.find("exceeds"), std::string::npos) << error;
+  EXPECT_EQ(loader.newTextureWithImage(tall, {}, &error), nullptr);
+  EXPECT_EQ(wide.decodes + tall.decodes, 0);
+  RowsImage broken(3, 2, 12, PixelOrder::BGRA, {}), fine(3, 2, 12, PixelOrder::BGRA, picture(12, false));
+  EXPECT_EQ(loader.newTextureWithImage(broken, {}, &error), nullptr);
+  EXPECT_NE(error.find("broken"), std::string::npos);
+  plat::gpu::testing::failNextTextures(1);
+  EXPECT_TRUE(!loader.newTextureWithImage(fine, {}, &error) && loader.newTextureWithImage(fine, {}, &error));
 }
 
 }  // namespace

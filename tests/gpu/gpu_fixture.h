@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-
 #include "platform/gpu/gpu.h"
 
 namespace gputest {
@@ -69,16 +67,14 @@ class GpuTest : public ::testing::Test {
     d.usage = usage;
     return device->newTexture(d);
   }
-  std::shared_ptr<Texture> filled(std::size_t w, std::size_t h, const Bytes& bgra,
-                                  std::uint32_t usage = TextureUsage::ShaderRead) {
+  auto filled(std::size_t w, std::size_t h, const Bytes& bgra, std::uint32_t usage = TextureUsage::ShaderRead) {
     auto t = texture(w, h, usage);
     t->replaceRegion(makeRegion(0, 0, w, h), 0, bgra.data(), w * 4);
     return t;
   }
-  static Bytes tile(std::size_t n, const Bytes& px) {
-    Bytes all;
-    while (n-- > 0) all.insert(all.end(), px.begin(), px.end());
-    return all;
+  static Bytes tile(std::size_t n, Bytes px) {  // one pixel, n times
+    for (std::size_t i = 4; i < 4 * n; ++i) px.push_back(px[i - 4]);
+    return px;
   }
   static Bytes read(const Texture& t) { return read(t, 0, 0, t.width(), t.height()); }
   static Bytes read(const Texture& t, std::size_t x, std::size_t y, std::size_t w = 1, std::size_t h = 1) {
@@ -87,7 +83,6 @@ class GpuTest : public ::testing::Test {
     return out;
   }
 
-  // Encodes one pass drawing `fragment` over the whole of target.
   void encodePass(CommandBuffer& buffer, const std::shared_ptr<Texture>& target, const char* fragment,
                   const Textures& inputs, const float* params) {
     RenderPassDescriptor pass;
