@@ -32,23 +32,19 @@ TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
     const char* format;
     Rgba want[4];
     int tolerance;
-  } cases[] = {{"baseline.jpg", "jpeg", {TL, TR, BL, BR}, 12},
-               {"progressive.jpg", "jpeg", {TL, TR, BL, BR}, 12},
-               {"grey.jpg", "jpeg", {lumas[0], lumas[1], lumas[2], lumas[3]}, 4},
-               {"cmyk-adobe.jpg", "jpeg", {TL, TR, BL, BR}, 8},
-               {"cmyk-plain.jpg", "jpeg", {TL, TR, BL, BR}, 8},
-               {"rgb.png", "png", {TL, TR, BL, BR}, 0},
-               {"rgba.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0},
-               {"grey1.png", "png", {grey(0), grey(255), grey(0), grey(255)}, 0},
-               {"grey-alpha.png", "png", {lumas[0], lumas[1], alpha(lumas[2]), alpha(lumas[3])}, 0},
-               {"palette-alpha.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0},
-               {"rgba16.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0},
-               {"two-pages.tiff", "tiff", {TL, TR, BL, BR}, 0},  // the second page is black
-               {"bottom-up.tiff", "tiff", {TL, TR, BL, BR}, 0},  // orientation tag 4 not applied
-               {"plain.heic", "heif", {TL, TR, BL, BR}, 24},
-               {"rotated.heic", "heif", {TL, TR, BL, BR}, 24},  // a 90-degree irot, shown as stored
-               {"rgb.bmp", "bmp", {TL, TR, BL, BR}, 0},
-               {"rgba.bmp", "bmp", {TL, TR, alpha(BL), alpha(BR)}, 0}};
+  } cases[] = {
+      {"baseline.jpg", "jpeg", {TL, TR, BL, BR}, 12}, {"progressive.jpg", "jpeg", {TL, TR, BL, BR}, 12},
+      {"grey.jpg", "jpeg", {lumas[0], lumas[1], lumas[2], lumas[3]}, 4}, {"rgb.png", "png", {TL, TR, BL, BR}, 0},
+      {"cmyk-adobe.jpg", "jpeg", {TL, TR, BL, BR}, 8}, {"cmyk-plain.jpg", "jpeg", {TL, TR, BL, BR}, 8},
+      {"rgba.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0}, {"rgb.bmp", "bmp", {TL, TR, BL, BR}, 0},
+      {"grey1.png", "png", {grey(0), grey(255), grey(0), grey(255)}, 0},
+      {"grey-alpha.png", "png", {lumas[0], lumas[1], alpha(lumas[2]), alpha(lumas[3])}, 0},
+      {"palette-alpha.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0},
+      {"rgba16.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0}, {"rgba.bmp", "bmp", {TL, TR, alpha(BL), alpha(BR)}, 0},
+      {"two-pages.tiff", "tiff", {TL, TR, BL, BR}, 0},  // the second page is black
+      {"bottom-up.tiff", "tiff", {TL, TR, BL, BR}, 0},  // orientation tag 4 not applied
+      {"plain.heic", "heif", {TL, TR, BL, BR}, 24},
+      {"rotated.heic", "heif", {TL, TR, BL, BR}, 24}};  // a 90-degree irot, shown as stored
   const auto& files = corpus();
   const std::string irot = "irot";
   const auto& rotated = files.at("rotated.heic");

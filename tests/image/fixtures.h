@@ -1,6 +1,5 @@
-// Picture files for the tests, benchmarks and fuzz corpus, made on the spot
-// with the real encoders. Most show four quadrants whose colours tell channel
-// order, flips and rotations apart; the malformed ones are damaged copies.
+// Picture files for the tests, benchmarks and fuzz corpus, made with the real encoders: four quadrants
+// whose colours tell channel order, flips and rotations apart; the malformed ones are damaged copies.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,4 @@
-// Test helpers: single pixels of a decoded view in either channel order, and
-// a temporary folder removed with everything in it.
+// Test helpers: single pixels of a decoded view in either channel order; a temporary folder.
 #pragma once
 
 #include <cstdlib>

@@ -30,12 +30,12 @@ class TextureLoadingGpuTest : public testing::Test {
     EXPECT_EQ(playlist.orderPos, std::int64_t(files.size()));
     return texture;
   }
-  // The texture's pixel at x, y, read back as B,G,R,A; then its size.
+  // The texture's pixel at x, y, read back as B,G,R,A, against `want`.
   static void expect(const plat::gpu::Texture& texture, std::size_t x, std::size_t y, Rgba want, int tolerance) {
     std::uint8_t p[4] = {};
     texture.getBytes(p, 4, plat::gpu::makeRegion(x, y, 1, 1), 0);
-    EXPECT_TRUE(near({p[2], p[1], p[0], p[3]}, want, tolerance)) << x << "," << y << ": " << int(p[2]) << ","
-                                                                           << int(p[1]) << "," << int(p[0]);
+    const Rgba got{p[2], p[1], p[0], p[3]};
+    EXPECT_TRUE(near(got, want, tolerance)) << x << "," << y << ": " << got;
   }
   static std::pair<std::size_t, std::size_t> size(const plat::gpu::Texture& t) { return {t.width(), t.height()}; }
 
