@@ -30,10 +30,8 @@ class TickView : public ScreenSaverView {
   ~TickView() override { released = 1; report(); }
   std::shared_ptr<Layer> makeBackingLayer() override { return std::make_shared<RecordingLayer>(); }
   void stopAnimation() override { ScreenSaverView::stopAnimation(), ++stops, report(); }
-  void animateOneFrame() override {
-    if (std::getenv("QUELLTRINE_TEST_SLOW_TICK")) usleep(50000);  // slower than a tick period
-    ++ticks, report();
-  }
+  // $QUELLTRINE_TEST_SLOW_TICK makes frames slower than a tick period.
+  void animateOneFrame() override { if (std::getenv("QUELLTRINE_TEST_SLOW_TICK")) usleep(50000); ++ticks, report(); }
   bool hasConfigureSheet() const override { return true; }
   std::shared_ptr<Window> configureSheet() override {
     sheet = std::make_shared<Window>(makeRect(0, 0, 460, 190), kWindowStyleMaskTitled, kBackingStoreBuffered, false);
@@ -49,7 +47,7 @@ class TickView : public ScreenSaverView {
     return sheet;
   }
   void closeSheet() {
-    closedWith = slider->doubleValue(), ++closes, report();
+    ++closes, report();
     if (auto parent = sheet->sheetParent()) parent->endSheet(sheet);
     sheet->orderOut();
   }
@@ -62,12 +60,11 @@ class TickView : public ScreenSaverView {
     std::ofstream(tmp) << "ticks " << ticks << "\nstops " << stops << "\npreview " << isPreview() << "\nwidth "
                        << frame().size.width << "\nheight " << frame().size.height << "\nwindow "
                        << (recording ? recording->window : 0) << "\ncloses " << closes << "\nclosedWith "
-                       << closedWith << "\nreleased " << released << "\n";
+                       << (slider ? slider->doubleValue() : 0.0) << "\nreleased " << released << "\n";
     std::rename(tmp.c_str(), path);
   }
 
   long ticks = 0, stops = 0, closes = 0, released = 0;
-  double closedWith = 0.0;
   std::shared_ptr<Window> sheet;
   std::shared_ptr<Slider> slider;
 };

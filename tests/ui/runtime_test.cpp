@@ -39,8 +39,7 @@ TEST(Runtime, RegistrationKeepsSelectorOrderAndDispatchesTypedValues) {
     // Unknown selectors and wrong arities are error values, not crashes.
     EXPECT_TRUE(!respondsTo(*view, "pong") && isError(send(*view, "pong")));
     EXPECT_TRUE(isError(send(*view, "add:to:", {std::int64_t{1}})) && isError(send(*view, "ping", {true})));
-    Unregistered stranger;
-    EXPECT_FALSE(std::get<Error>(send(stranger, "ping")).message.empty());
+    EXPECT_FALSE(std::get<Error>(send(*std::make_shared<Unregistered>(), "ping")).message.empty());
   }
   EXPECT_EQ(ClassRegistry::shared().lookup("Probe"), nullptr);  // unregistered with its registration
 }
