@@ -36,7 +36,7 @@ void expectCrop(const Bytes& bytes, const PixelRect& rect, int x0, int y0, int w
   EXPECT_EQ(mismatches, 0) << rect.x << "," << rect.y << " " << rect.width << "x" << rect.height;
 }
 
-TEST(Crop, WidenedToWholePixelsClippedOrRefused) {
+TEST(Crop, WidenedClippedOrRefusedAndLikeTheFullDecodeInEveryFormat) {
   const Bytes file = png(gradient(64, 48), 64, 48, PngKind::Rgb);
   expectCrop(file, {10.5, 5.2, 20.1, 10.0}, 10, 5, 21, 11);
   expectCrop(file, {-5.0, -5.0, 20.0, 20.0}, 0, 0, 15, 15);
@@ -46,10 +46,7 @@ TEST(Crop, WidenedToWholePixelsClippedOrRefused) {
                              {-20, 0, 10, 10}, {nan, 0, 10, 10}, {0, 0, inf, 10}, {0, 24, 64, 0.0}}) {
     EXPECT_FALSE(open(file)->cropped(r)) << r.x << "," << r.y << " " << r.width << "x" << r.height;
   }
-}
-
-// Off the 8x8 and 16x16 JPEG block grid; a crop of a crop adds the offsets and outlives its source.
-TEST(Crop, EveryFormatCropsLikeItsFullDecode) {
+  // Every format, off the 8x8 and 16x16 JPEG block grid; a crop of a crop adds the offsets and outlives its source.
   int checked = 0;
   for (const auto& [name, bytes] : all()) {
     auto image = open(bytes);

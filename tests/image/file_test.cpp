@@ -22,7 +22,7 @@ using plat::image::Error;
 using plat::image::ImageSource;
 using plat::image::PixelView;
 
-TEST(File, FormatFromContentThroughSymlinks) {
+TEST(File, FormatFromContentAndOnlyRegularFilesOpened) {
   TempDir dir;
   ASSERT_TRUE(writeFile(dir / "a.jpg", png(quadrants(8, 8), 8, 8, PngKind::Rgb)));
   fs::create_symlink(dir / "a.jpg", dir / "link.heic");
@@ -34,10 +34,8 @@ TEST(File, FormatFromContentThroughSymlinks) {
   Error error;
   EXPECT_FALSE(ImageSource::createWithPath(dir / "notes.heic", &error));
   EXPECT_EQ(error.decoder, "source");
-}
 
-TEST(File, MissingFifoFolderDeviceAndOversizedAreRefusedAtOnce) {
-  TempDir dir;
+  // A missing file, a FIFO, a folder, a device and an oversized file are refused at once.
   ASSERT_EQ(mkfifo((dir / "x.jpg").c_str(), 0600), 0);
   fs::create_directory(dir / "holiday.png");
   const int fd = open((dir / "big.jpg").c_str(), O_CREAT | O_WRONLY, 0600);  // sparse: cheap to make
@@ -48,8 +46,8 @@ TEST(File, MissingFifoFolderDeviceAndOversizedAreRefusedAtOnce) {
                                   dir / "big.jpg"}) {
     SCOPED_TRACE(path);
     auto attempt = std::async(std::launch::async, [path] {
-      Error error;
-      return !ImageSource::createWithPath(path, &error) && error.decoder == "source" && !error.message.empty();
+      Error e;
+      return !ImageSource::createWithPath(path, &e) && e.decoder == "source" && !e.message.empty();
     });
     if (attempt.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready) {
       const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);  // releases a reader blocked on the FIFO
