@@ -48,24 +48,20 @@ Bytes withHeifSize(Bytes file, std::uint32_t width, std::uint32_t height) {
 
 Bytes quadrants(int width, int height, std::uint8_t alpha) {
   Bytes out;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const bool top = y < height / 2, left = x < width / 2;
-      const Rgba c = top ? (left ? kTopLeft : kTopRight) : (left ? kBottomLeft : kBottomRight);
-      out.insert(out.end(), {c.r, c.g, c.b, top ? c.a : alpha});
-    }
+  for (int i = 0; i < width * height; ++i) {
+    const bool top = i / width < height / 2, left = i % width < width / 2;
+    const Rgba c = top ? (left ? kTopLeft : kTopRight) : (left ? kBottomLeft : kBottomRight);
+    out.insert(out.end(), {c.r, c.g, c.b, top ? c.a : alpha});
   }
   return out;
 }
 
 Bytes gradient(int width, int height) {
   Bytes out;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      out.insert(out.end(), {std::uint8_t(x * 255 / std::max(1, width - 1)),
-                             std::uint8_t(y * 255 / std::max(1, height - 1)),
-                             std::uint8_t(((x / 64 + y / 64) & 1) ? 200 : 40), 255});
-    }
+  for (int i = 0, x = 0, y = 0; i < width * height; ++i, x = i % width, y = i / width) {
+    out.insert(out.end(), {std::uint8_t(x * 255 / std::max(1, width - 1)),
+                           std::uint8_t(y * 255 / std::max(1, height - 1)),
+                           std::uint8_t(((x / 64 + y / 64) & 1) ? 200 : 40), 255});
   }
   return out;
 }
