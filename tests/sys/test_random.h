@@ -1,10 +1,7 @@
-// Random sources for tests: a seeded one (SplitMix64) for repeatable
-// statistics, and a scripted one that hands out fixed words and counts them.
+// Random sources for tests: seeded (SplitMix64) for repeatable statistics; scripted, counting the words taken.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,33 +10,27 @@
 
 namespace qtest {
 
-class SeededRandom final : public plat::sys::RandomSource {
- public:
-  explicit SeededRandom(std::uint64_t seed) : state_(seed) {}
+struct SeededRandom final : plat::sys::RandomSource {
+  explicit SeededRandom(std::uint64_t seed) : state(seed) {}
   std::uint64_t next64() override {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
   }
-
- private:
-  std::uint64_t state_;
+  std::uint64_t state;
 };
 
-class ScriptedRandom final : public plat::sys::RandomSource {
- public:
-  explicit ScriptedRandom(std::vector<std::uint64_t> words) : words_(std::move(words)) {}
+struct ScriptedRandom final : plat::sys::RandomSource {
+  explicit ScriptedRandom(std::vector<std::uint64_t> w) : words(std::move(w)) {}
   std::uint64_t next64() override {
-    if (taken_ < words_.size()) return words_[taken_++];
-    ADD_FAILURE() << "scripted random source ran dry after " << taken_ << " words";
+    if (n < words.size()) return words[n++];
+    ADD_FAILURE() << "scripted random source ran dry after " << n << " words";
     return 0;
   }
-  std::size_t taken() const { return taken_; }
-
- private:
-  std::vector<std::uint64_t> words_;
-  std::size_t taken_ = 0;
+  std::size_t taken() const { return n; }
+  std::vector<std::uint64_t> words;
+  std::size_t n = 0;
 };
 
 }  // namespace qtest
