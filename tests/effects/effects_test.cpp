@@ -23,9 +23,8 @@ std::array<float*, 11> slotFields(Uniforms& u) {  // in effect-index order 1..11
 }
 
 TEST(Uniforms, NewBlockIsFourteenDefaultsAtFixedOffsetsAndZeroBytes) {  // the shader library reads these bytes
-  const std::map<std::size_t, float> defaults{
-      {4, 0.5f}, {8, 0.9f}, {12, 0.02f}, {16, 1.01f}, {24, 3.0f}, {28, 0.06f}, {48, 1.1f},
-      {60, 1.0f}, {68, 1.0f}, {84, 1.0f}, {136, 2.0f}, {144, 0.6f}, {152, 0.6f}, {180, 1.0f}};
+  const std::map<std::size_t, float> defaults{{4, 0.5f}, {8, 0.9f}, {12, 0.02f}, {16, 1.01f}, {24, 3.0f}, {28, 0.06f},
+      {48, 1.1f}, {60, 1.0f}, {68, 1.0f}, {84, 1.0f}, {136, 2.0f}, {144, 0.6f}, {152, 0.6f}, {180, 1.0f}};
   Uniforms u;
   std::array<unsigned char, 196> want{};
   ASSERT_EQ(sizeof(Uniforms), want.size());

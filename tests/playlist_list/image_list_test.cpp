@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <numeric>
+#include <ranges>
 
 #include <gtest/gtest.h>
 
@@ -19,10 +19,9 @@ std::vector<std::string> scan(Playlist& p, const std::string& dir) {
   loadImageList(p, dir, rng);
   std::vector<std::string> names;
   for (const std::string& url : p.imageURLs) names.push_back(url.substr(url.rfind(dir + "/", 0) ? 0 : dir.size() + 1));
-  std::vector<std::int64_t> order = p.order, identity(names.size());
-  std::iota(identity.begin(), identity.end(), 0);
-  std::sort(order.begin(), order.end());
-  EXPECT_TRUE(order == identity && p.orderPos == 0);
+  std::vector<std::int64_t> order = p.order;
+  std::ranges::sort(order);
+  EXPECT_TRUE(std::ranges::equal(order, std::views::iota(std::int64_t{0}, std::ssize(names))) && p.orderPos == 0);
   return names;
 }
 
@@ -36,8 +35,7 @@ TEST(LoadImageList, KeepsSixTypesOfFilesAndFoldersButNothingHiddenOrNestedSorted
   for (const std::string& f : std::vector<std::string>{"b.jpg", "B.JPG", "A.jpeg", "img2.png", "img10.png", "notes.txt",
                                                       ".hidden.jpg", "cafz.jpg", "noext", decomposed, composed, latin1})
     std::ofstream(dir / f) << "";
-  std::filesystem::create_directories(dir / "holiday.png");
-  std::filesystem::create_directories(dir / "nested");
+  for (const char* sub : {"holiday.png", "nested"}) std::filesystem::create_directories(dir / sub);
   std::ofstream(dir / "nested/inside.jpg") << "";
   // Case-sensitive, not numeric; é after 'z'; the decomposed name as if
   // composed ('x' > '.'); the Latin-1 byte 0xE9 after the UTF-8 lead 0xC3.
