@@ -111,6 +111,38 @@ TEST_F(Look, EffectsLetNoNaNThroughAndVanishAtEnvelopeZero) {
   }
 }
 
+// The two parallax layers share their samples across each 2x2 block of
+// pixels. Against a library in which each layer samples for itself, with
+// both layers opaque (C under D at a half), the frame must be the same up to
+// the one-pixel offset of the shared layer, column for column.
+TEST_F(Look, SharedLayerSamplesMatchEachLayerSampledOnItsOwn) {
+  std::string own = qtest::realShaderLibrary();
+  const std::string shared = "  c = left ? mine : other;\n  d = left ? other : mine;\n";
+  const auto at = own.find(shared);
+  ASSERT_NE(at, std::string::npos) << "the library no longer shares layer samples this way";
+  own.replace(at, shared.size(), "  c = parallaxLayer(uv, 1.12, vOrbit.xy);\n  d = parallaxLayer(uv, 1.25, vOrbit.zw);\n");
+  useSamples({"shapes.png"});
+  std::vector<Frame> frames;
+  for (const std::string& library : {qtest::realShaderLibrary(), own}) {
+    useLibrary(library);
+    auto view = makeView(161, 100);  // odd: the last column's block is half outside
+    ASSERT_TRUE(view && view->compositePSO);
+    view->uni.layerCount = 2;
+    view->uni.blendC = view->uni.blendD = 3;  // normal
+    view->uni.opacC = 10;                     // opaque
+    view->uni.opacD = 2.5;                    // a half
+    frames.push_back(render(*view, renderTarget(*view->device, 161, 100), 0, false, 3));
+  }
+  for (int parity = 0; parity < 2; ++parity) {
+    double sum = 0;
+    int n = 0;
+    for (int y = 0; y < 100; ++y)
+      for (int x = parity; x < 161; x += 2, ++n)
+        for (int c = 0; c < 3; ++c) sum += std::abs(frames[0].at(x, y)[c] - frames[1].at(x, y)[c]);
+    EXPECT_LT(sum / (3 * n), 3.0) << (parity ? "odd" : "even") << " columns";
+  }
+}
+
 // The feedback texture is read the same way up as it was written: a frame
 // that copies the previous scene must repeat it, not flip it.
 TEST_F(Look, FeedbackIsReadTheWayUpItWasWritten) {
