@@ -2,9 +2,9 @@
 // library and the demo pictures, against the GPU layer's two-pass
 // pass-through frame measured in the same process. Both wait for the GPU
 // each frame. The slot is held mid-way so that no picture is loaded inside
-// the timed frames; the argument picks the slot effect (0 none, 8 emboss and
-// 10 edges are the ones that sample most) and whether the next picture is
-// fading in. The ratio benchmark alternates the two frames in one loop and
+// the timed frames; the argument picks the slot effect (0 none, 8 emboss,
+// 10 edges; the library runs the same code for every effect, so they should
+// cost the same) and whether the next picture is fading in. The ratio benchmark alternates the two frames in one loop and
 // reports saver / pass-through (the target is at most 2) and frames per
 // second of both. cpu_ratio is the same ratio in the process's CPU time
 // (the rasteriser's threads included): it moves less than the wall-clock
