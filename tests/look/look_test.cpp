@@ -120,7 +120,8 @@ TEST_F(Look, SharedLayerSamplesMatchEachLayerSampledOnItsOwn) {
   const std::string shared = "  c = left ? mine : other;\n  d = left ? other : mine;\n";
   const auto at = own.find(shared);
   ASSERT_NE(at, std::string::npos) << "the library no longer shares layer samples this way";
-  own.replace(at, shared.size(), "  c = parallaxLayer(uv, 1.12, vOrbit.xy);\n  d = parallaxLayer(uv, 1.25, vOrbit.zw);\n");
+  own.replace(at, shared.size(),
+              "  c = parallaxLayer(uv, 1.0 / 1.12, vOrbit.xy);\n  d = parallaxLayer(uv, 1.0 / 1.25, vOrbit.zw);\n");
   useSamples({"shapes.png"});
   std::vector<Frame> frames;
   for (const std::string& library : {qtest::realShaderLibrary(), own}) {
@@ -140,6 +141,38 @@ TEST_F(Look, SharedLayerSamplesMatchEachLayerSampledOnItsOwn) {
       for (int x = parity; x < 161; x += 2, ++n)
         for (int c = 0; c < 3; ++c) sum += std::abs(frames[0].at(x, y)[c] - frames[1].at(x, y)[c]);
     EXPECT_LT(sum / (3 * n), 3.0) << (parity ? "odd" : "even") << " columns";
+  }
+}
+
+// Emboss and edges draw a sharp edge as one unbroken line, wherever it falls
+// between pixels. Read from screen-space derivatives alone, a relief misses
+// every step between two 2x2 blocks of pixels, and the line comes out dashed.
+TEST_F(Look, ReliefAndOutlinesFollowASharpEdgeWithoutGaps) {
+  constexpr int kW = 640, kH = 400;  // four times the view, so the step is one pixel sharp there
+  std::vector<std::uint8_t> bgra(kW * kH * 4, 255);
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) std::fill_n(&bgra[(y * kW + x) * 4], 3, y > 120 + x * 0.3 ? 40 : 200);
+  const std::string folder = dir() / "edge";
+  std::filesystem::create_directories(folder);
+  ASSERT_TRUE(plat::image::writePNG(folder + "/edge.png", {bgra.data(), kW, kH, kW * 4}));
+  quelltrine::settings::storeImageFolder(folder);
+  auto view = makeView(160, 100);
+  ASSERT_TRUE(view && view->compositePSO);
+  auto target = renderTarget(*view->device, 160, 100);
+  for (const int effect : {8, 10}) {
+    const Frame f = render(*view, target, effect);
+    // Along the edge (near y = 30 + 0.3 x) the line stands far out from the
+    // rest of its column: without it the column spans about 40 levels.
+    int gaps = 0;
+    for (int x = 8; x < 152; ++x) {
+      double low = 255, high = 0;
+      for (int y = std::max(0, int(22 + 0.3 * x)); y < std::min(100, int(38 + 0.3 * x)); ++y) {
+        const double l = 0.114 * f.at(x, y)[0] + 0.587 * f.at(x, y)[1] + 0.299 * f.at(x, y)[2];
+        low = std::min(low, l), high = std::max(high, l);
+      }
+      gaps += high - low < 100;
+    }
+    EXPECT_EQ(gaps, 0) << kNames[effect];
   }
 }
 
