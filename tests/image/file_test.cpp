@@ -78,7 +78,7 @@ TEST(File, WritePngReplacesAtomicallyWithStraightRgbaOrFailsCleanly) {
   ASSERT_EQ(stat(target.c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino);  // renamed over, never rewritten in place
   EXPECT_EQ(after.st_mode & 0777, before.st_mode & 0777);
-  EXPECT_EQ(entries(dir.dir), std::vector<std::string>{"frame.png"});
+  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"frame.png"});
   const Bytes bytes = readFile(target);
   ASSERT_GT(bytes.size(), 33u);
   EXPECT_EQ(bytes[24], 8);  // bit depth
@@ -99,7 +99,7 @@ TEST(File, WritePngReplacesAtomicallyWithStraightRgbaOrFailsCleanly) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(plat::image::writePNG(path, v, &error));
     EXPECT_FALSE(error.message.empty());
-    EXPECT_EQ(entries(dir.dir), std::vector<std::string>{"busy.png"});
+    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"busy.png"});
   }
   EXPECT_TRUE(fs::exists(dir / "busy.png/inside"));
 }

@@ -1,12 +1,12 @@
-// Test helpers: single pixels of a decoded view in either channel order; a temporary folder.
+// Test helpers: single pixels of a decoded view in either channel order; the shared temporary folder.
 #pragma once
 
 #include <cstdlib>
-#include <filesystem>
 #include <ostream>
 
 #include "image/fixtures.h"
 #include "platform/image/image.h"
+#include "sys/temp_env.h"
 
 namespace fixtures {
 
@@ -25,15 +25,6 @@ inline std::ostream& operator<<(std::ostream& out, Rgba c) {
   return out << "rgba(" << int(c.r) << "," << int(c.g) << "," << int(c.b) << "," << int(c.a) << ")";
 }
 
-struct TempDir {
-  std::filesystem::path dir;
-  TempDir() {
-    char pattern[] = "/tmp/quelltrine-test-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) std::abort();
-    dir = pattern;
-  }
-  ~TempDir() { std::filesystem::remove_all(dir); }
-  std::string operator/(const std::string& name) const { return (dir / name).string(); }
-};
+using qtest::TempDir;
 
 }  // namespace fixtures

@@ -21,11 +21,7 @@ struct Frame {  // B,G,R,A bytes, top row first
   const std::uint8_t* at(int x, int y) const { return &bgra[(y * width + x) * 4]; }
 };
 
-inline std::shared_ptr<gpu::Texture> renderTarget(gpu::Device& device, int w, int h) {
-  auto desc = gpu::TextureDescriptor::texture2D(gpu::PixelFormat::BGRA8Unorm, w, h, false);
-  desc.usage = gpu::TextureUsage::ShaderRead | gpu::TextureUsage::RenderTarget;
-  return device.newTexture(desc);
-}
+using qtest::renderTarget;
 
 inline Frame readBack(const gpu::Texture& tex) {
   Frame f{int(tex.width()), int(tex.height()), std::vector<std::uint8_t>(tex.width() * tex.height() * 4)};

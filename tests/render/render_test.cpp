@@ -43,12 +43,6 @@ std::shared_ptr<gpu::Texture> solid(gpu::Device& device, Rgb c) {
   return tex;
 }
 
-std::shared_ptr<gpu::Texture> target(gpu::Device& device, std::size_t w, std::size_t h) {
-  auto desc = gpu::TextureDescriptor::texture2D(gpu::PixelFormat::BGRA8Unorm, w, h, false);
-  desc.usage = gpu::TextureUsage::ShaderRead | gpu::TextureUsage::RenderTarget;
-  return device.newTexture(desc);
-}
-
 // The centre pixel as 0xRRGGBB.
 unsigned centre(const gpu::Texture& tex) {
   std::vector<std::uint8_t> px(tex.width() * tex.height() * 4);
@@ -109,7 +103,7 @@ TEST_F(Renderer, PicturesThatDoNotLoadFallBackToTheVioletTexel) {
   EXPECT_EQ(broken->texB, broken->texA);
 
   // Across slot ends the pair stays the fallback texture.
-  auto tex = target(*empty->device, 16, 10);
+  auto tex = qtest::renderTarget(*empty->device, 16, 10);
   for (double t : {14.0, 28.1}) {
     empty->t = t;
     empty->renderFrame(tex);
@@ -121,7 +115,7 @@ TEST_F(Renderer, PicturesThatDoNotLoadFallBackToTheVioletTexel) {
 TEST_F(Renderer, CrossFadeRisesOverTheLastSecondsThenThePicturesAdvance) {
   usePictures({{255, 0, 0}, {0, 255, 0}, {0, 0, 255}});
   auto view = makeView();
-  auto tex = target(*view->device, 16, 10);
+  auto tex = qtest::renderTarget(*view->device, 16, 10);
   view->slot.slotStart = 0.0;
   for (auto [t, opacB] : {std::pair{5.0, 0.0f}, {11.5, 0.0f}, {12.75, 0.5f}, {13.99, 0.996f}}) {
     view->t = t;
@@ -156,7 +150,7 @@ class Passes : public qtest::ViewTest {
     ASSERT_TRUE(view->presentPSO);
     view->texA = solid(*view->device, {255, 0, 0});
     view->texB = solid(*view->device, {0, 255, 0});
-    tex = target(*view->device, 8, 6);
+    tex = qtest::renderTarget(*view->device, 8, 6);
   }
   unsigned frame(int mode) {
     view->uni.mono = static_cast<float>(mode);
@@ -201,7 +195,7 @@ TEST_F(Passes, SceneTexturesFollowTheTargetAndFailuresEndOrShortenTheFrame) {
   frame(1);
   EXPECT_EQ(view->cur, cur) << "a missing encoder skips its pass only";
 
-  tex = target(*view->device, 20, 12);
+  tex = qtest::renderTarget(*view->device, 20, 12);
   gpu::testing::failNextTextures(1);
   frame(0);
   EXPECT_EQ(view->sceneTex[0], first) << "a failed rebuild keeps the old pair";

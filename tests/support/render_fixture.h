@@ -13,6 +13,7 @@
 
 #include "host/quelltrine_saver_view.h"
 #include "host/settings.h"
+#include "platform/gpu/gpu.h"
 #include "platform/image/image.h"
 #include "sys/temp_env.h"
 
@@ -39,6 +40,13 @@ inline void writeSolidPng(const std::string& path, int width, int height, Rgb co
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A BGRA texture that passes can draw into and tests can read back.
+inline std::shared_ptr<plat::gpu::Texture> renderTarget(plat::gpu::Device& device, std::size_t w, std::size_t h) {
+  auto desc = plat::gpu::TextureDescriptor::texture2D(plat::gpu::PixelFormat::BGRA8Unorm, w, h, false);
+  desc.usage = plat::gpu::TextureUsage::ShaderRead | plat::gpu::TextureUsage::RenderTarget;
+  return device.newTexture(desc);
 }
 
 // A bundle folder with a manifest and, when `library` is not empty, the
