@@ -223,38 +223,23 @@ std::shared_ptr<ImageSource> ImageSource::createWithPath(const std::string& path
 
 // A rectangle of another image. It keeps its parent (and through it the
 // file's bytes or decoded rows) alive and asks it for just its rows.
-class CroppedImage final : public Image {
+class CroppedImage final : public detail::LazyImage {
  public:
   CroppedImage(std::shared_ptr<const Image> parent, int x, int y, int w, int h)
-      : parent_(std::move(parent)), x_(x), y_(y), w_(w), h_(h) {}
-
-  int width() const override { return w_; }
-  int height() const override { return h_; }
-
-  std::optional<PixelView> pixels(Error* error) const override {
-    if (!rows_ && !failure_) {
-      Error failure;
-      rows_ = parent_->pixelsInRect(x_, y_, w_, h_, &failure);
-      if (!rows_) failure_ = std::move(failure);
-    }
-    if (failure_) {
-      if (error != nullptr) *error = *failure_;
-      return std::nullopt;
-    }
-    return rows_->view;
-  }
+      : LazyImage(w, h), parent_(std::move(parent)), x_(x), y_(y) {}
 
  protected:
+  std::optional<Rows> decode(Error* error) const override {
+    return parent_->pixelsInRect(x_, y_, width(), height(), error);
+  }
   std::optional<Rows> pixelsInRect(int x, int y, int w, int h, Error* error) const override {
-    if (rows_) return Image::pixelsInRect(x, y, w, h, error);
+    if (decodedRows()) return Image::pixelsInRect(x, y, w, h, error);
     return parent_->pixelsInRect(x_ + x, y_ + y, w, h, error);
   }
 
  private:
   std::shared_ptr<const Image> parent_;
-  int x_, y_, w_, h_;
-  mutable std::optional<Rows> rows_;
-  mutable std::optional<Error> failure_;
+  int x_, y_;
 };
 
 std::optional<Image::Rows> Image::pixelsInRect(int x, int y, int w, int h, Error* error) const {

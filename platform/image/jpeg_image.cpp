@@ -31,9 +31,11 @@ struct ErrorManager {
   char message[JMSG_LENGTH_MAX];
 };
 
+// A message the decoder code wrote itself before calling here is kept; only
+// the library's own errors are formatted from its message code.
 [[noreturn]] void onError(j_common_ptr cinfo) {
   auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
-  (*cinfo->err->format_message)(cinfo, manager->message);
+  if (manager->message[0] == '\0') (*cinfo->err->format_message)(cinfo, manager->message);
   std::longjmp(manager->jump, 1);
 }
 
