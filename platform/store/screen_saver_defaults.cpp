@@ -420,10 +420,6 @@ bool ScreenSaverDefaults::synchronize() {
   }
 
   Loaded current = loadFile(path_);
-  if (current.damaged) {
-    // Keep what cannot be understood; the good keys carry over.
-    if (::rename(path_.c_str(), damagedName(path_).c_str()) != 0) return false;
-  }
   std::map<std::string, Value> merged = std::move(current.values);
   for (const auto& [key, value] : pending_) {
     if (value) {
@@ -445,6 +441,10 @@ bool ScreenSaverDefaults::synchronize() {
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
+  // Keep what cannot be understood (the good keys carry over), set aside
+  // only now that its replacement is written, so that a failed write never
+  // leaves other readers without the file.
+  if (ok && current.damaged) ok = ::rename(path_.c_str(), damagedName(path_).c_str()) == 0;
   if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
     ::unlink(tmp.c_str());
     return false;
