@@ -20,8 +20,7 @@ void QuelltrineSaverView::renderFrame(const std::shared_ptr<gpu::Texture>& to) {
   // Guard: an incomplete renderer does nothing; only the caller's clock moves.
   if (!queue || !compositePSO || !presentPSO) return;
 
-  uni.time = static_cast<float>(t);
-  writeSlotIndependent(uni, uni.time);
+  writeSlotIndependent(uni, static_cast<float>(t));
 
   // The slot step; the slot length is read afresh so that a new value from
   // the options window counts from this frame on.
