@@ -3,7 +3,6 @@
 // drawables and places a fence that waitUntilCompleted waits for.
 #include "platform/gpu/command_buffer.h"
 
-#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -76,12 +75,18 @@ void runPass(Core& core, const RecordedPass& pass) {
         }
         if (pipeline->paramsBlockSize() > 0) {
           // GL reads the whole block: bytes beyond what was set are zero.
-          padded.assign(pipeline->paramsBlockSize(), 0);
-          if (params != nullptr) std::memcpy(padded.data(), params->data(), std::min(params->size(), padded.size()));
+          // The usual case, a whole block set, goes up without a copy.
+          const std::size_t size = pipeline->paramsBlockSize();
+          const std::uint8_t* data = params != nullptr && params->size() >= size ? params->data() : nullptr;
+          if (data == nullptr) {
+            padded.assign(size, 0);
+            if (params != nullptr) std::memcpy(padded.data(), params->data(), params->size());
+            data = padded.data();
+          }
           glBindBuffer(GL_UNIFORM_BUFFER, core.paramsBuffer());
           // A fresh store each draw: the driver orphans the old one rather
           // than waiting for the draws that still read it.
-          glBufferData(GL_UNIFORM_BUFFER, static_cast<GLsizeiptr>(padded.size()), padded.data(), GL_STREAM_DRAW);
+          glBufferData(GL_UNIFORM_BUFFER, static_cast<GLsizeiptr>(size), data, GL_STREAM_DRAW);
           glBindBufferBase(GL_UNIFORM_BUFFER, 0, core.paramsBuffer());
         }
         glDrawArrays(glPrimitive(c.primitive), static_cast<GLint>(c.start), static_cast<GLsizei>(c.count));
@@ -161,6 +166,7 @@ std::shared_ptr<RenderCommandEncoder> CommandBuffer::renderCommandEncoder(const 
   if (detail::takeSeam(detail::seamEncoders)) return nullptr;
   auto pass = std::make_shared<detail::RecordedPass>();
   pass->descriptor = descriptor;
+  pass->commands.reserve(8);  // a frame's pass: pipeline, a few textures, bytes, draw
   passes_.push_back(pass);
   auto encoder = std::make_shared<RenderCommandEncoder>(std::move(pass));
   encoders_.push_back(encoder);

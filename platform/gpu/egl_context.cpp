@@ -8,17 +8,6 @@
 namespace plat::gpu::detail {
 namespace {
 
-bool hasExtension(const char* list, const char* name) {
-  if (list == nullptr) return false;
-  const std::size_t len = std::strlen(name);
-  for (const char* p = list; (p = std::strstr(p, name)) != nullptr; p += len) {
-    const bool startOk = p == list || p[-1] == ' ';
-    const bool endOk = p[len] == '\0' || p[len] == ' ';
-    if (startOk && endOk) return true;
-  }
-  return false;
-}
-
 std::string eglErrorText(const char* what) {
   char buffer[96];
   std::snprintf(buffer, sizeof buffer, "%s failed (EGL error 0x%04x)", what, static_cast<unsigned>(eglGetError()));
@@ -27,14 +16,15 @@ std::string eglErrorText(const char* what) {
 
 EGLDisplay headlessDisplay(const char** platformName) {
   const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-  if (hasExtension(client, "EGL_MESA_platform_surfaceless")) {
+  if (epoxy_extension_in_string(client, "EGL_MESA_platform_surfaceless")) {
     EGLDisplay d = eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
     if (d != EGL_NO_DISPLAY) {
       *platformName = "surfaceless";
       return d;
     }
   }
-  if (hasExtension(client, "EGL_EXT_platform_device") && hasExtension(client, "EGL_EXT_device_enumeration")) {
+  if (epoxy_extension_in_string(client, "EGL_EXT_platform_device") &&
+      epoxy_extension_in_string(client, "EGL_EXT_device_enumeration")) {
     EGLDeviceEXT devices[8];
     EGLint count = 0;
     if (eglQueryDevicesEXT(8, devices, &count) && count > 0) {
@@ -55,7 +45,8 @@ std::unique_ptr<EglContext> EglContext::create(void* x11Display, std::string* er
   std::unique_ptr<EglContext> self(new EglContext);
   if (x11Display != nullptr) {
     const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-    if (!hasExtension(client, "EGL_KHR_platform_x11") && !hasExtension(client, "EGL_EXT_platform_x11")) {
+    if (!epoxy_extension_in_string(client, "EGL_KHR_platform_x11") &&
+        !epoxy_extension_in_string(client, "EGL_EXT_platform_x11")) {
       if (error) *error = "EGL has no X11 platform";
       return nullptr;
     }
@@ -80,7 +71,8 @@ std::unique_ptr<EglContext> EglContext::create(void* x11Display, std::string* er
     return nullptr;
   }
 
-  const bool surfaceless = hasExtension(eglQueryString(self->display_, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context");
+  const bool surfaceless =
+      epoxy_extension_in_string(eglQueryString(self->display_, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context");
   const EGLint surfaceType = self->x11Display_ != nullptr ? EGL_WINDOW_BIT : EGL_PBUFFER_BIT;
   const EGLint attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES3_BIT, EGL_SURFACE_TYPE, surfaceType,
                                EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_NONE};

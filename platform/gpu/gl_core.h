@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -59,6 +60,12 @@ void countGLObjects(int delta);
 // Fault seams: true when the next operation of that kind shall fail.
 bool takeSeam(std::atomic<int>& counter);
 extern std::atomic<int> seamCommandBuffers, seamEncoders, seamDrawables, seamTextures;
+
+// Uploads h rows of w texels, bytesPerRow apart, into `texture` at level,
+// x, y in `format` as given (no channel swap): in one call when the stride
+// is whole texels, else a row at a time. Leaves nothing bound.
+void uploadRows(GLuint texture, GLint level, GLint x, GLint y, GLsizei w, GLsizei h, GLenum format,
+                const std::uint8_t* src, std::size_t bytesPerRow);
 
 // Clears pending GL errors; GL reports only the first one otherwise.
 inline void clearGLErrors() {

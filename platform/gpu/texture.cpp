@@ -80,6 +80,23 @@ std::shared_ptr<Texture> makeTexture(const std::shared_ptr<Core>& core, const Te
   return texture;
 }
 
+void uploadRows(GLuint texture, GLint level, GLint x, GLint y, GLsizei w, GLsizei h, GLenum format,
+                const std::uint8_t* src, std::size_t bytesPerRow) {
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  if (bytesPerRow % 4 == 0) {
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(bytesPerRow / 4));
+    glTexSubImage2D(GL_TEXTURE_2D, level, x, y, w, h, format, GL_UNSIGNED_BYTE, src);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  } else {
+    for (GLsizei r = 0; r < h; ++r)
+      glTexSubImage2D(GL_TEXTURE_2D, level, x, y + r, w, 1, format, GL_UNSIGNED_BYTE,
+                      src + static_cast<std::size_t>(r) * bytesPerRow);
+  }
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glBindTexture(GL_TEXTURE_2D, 0);
+}
+
 }  // namespace detail
 
 Texture::Texture(std::shared_ptr<detail::Core> core, const TextureDescriptor& descriptor, std::uint32_t glName,
@@ -150,28 +167,20 @@ void Texture::replaceRegion(const Region& region, std::size_t mipmapLevel, const
   const auto w = static_cast<GLsizei>(region.size.width);
   const auto h = static_cast<GLsizei>(region.size.height);
   const auto level = static_cast<GLint>(mipmapLevel);
+  if (storage_ != TexelStorage::Rgba) {
+    detail::uploadRows(glName_, level, x, y, w, h, storage_ == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA, src,
+                       bytesPerRow);
+    return;
+  }
+  // Only without EXT_texture_format_BGRA8888 for render targets: swap on
+  // the CPU, a row at a time.
   glBindTexture(GL_TEXTURE_2D, glName_);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  if (storage_ == TexelStorage::Rgba) {
-    // Only without EXT_texture_format_BGRA8888 for render targets: swap on
-    // the CPU, a row at a time.
-    std::vector<std::uint8_t> row(region.size.width * 4);
-    for (GLsizei r = 0; r < h; ++r) {
-      std::memcpy(row.data(), src + static_cast<std::size_t>(r) * bytesPerRow, row.size());
-      swapRedBlue(row.data(), region.size.width);
-      glTexSubImage2D(GL_TEXTURE_2D, level, x, y + r, w, 1, GL_RGBA, GL_UNSIGNED_BYTE, row.data());
-    }
-  } else {
-    const GLenum format = storage_ == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA;
-    if (bytesPerRow % 4 == 0) {
-      glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(bytesPerRow / 4));
-      glTexSubImage2D(GL_TEXTURE_2D, level, x, y, w, h, format, GL_UNSIGNED_BYTE, src);
-      glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    } else {
-      for (GLsizei r = 0; r < h; ++r)
-        glTexSubImage2D(GL_TEXTURE_2D, level, x, y + r, w, 1, format, GL_UNSIGNED_BYTE,
-                        src + static_cast<std::size_t>(r) * bytesPerRow);
-    }
+  std::vector<std::uint8_t> row(region.size.width * 4);
+  for (GLsizei r = 0; r < h; ++r) {
+    std::memcpy(row.data(), src + static_cast<std::size_t>(r) * bytesPerRow, row.size());
+    swapRedBlue(row.data(), region.size.width);
+    glTexSubImage2D(GL_TEXTURE_2D, level, x, y + r, w, 1, GL_RGBA, GL_UNSIGNED_BYTE, row.data());
   }
   glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   glBindTexture(GL_TEXTURE_2D, 0);

@@ -50,20 +50,8 @@ std::shared_ptr<Texture> TextureLoader::newTextureWithImage(const plat::image::I
 
   if (!core->makeCurrent()) return fail("the GL context cannot be made current");
   detail::clearGLErrors();
-  glBindTexture(GL_TEXTURE_2D, texture->glName());
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  const GLenum format = storage == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA;
-  if (pixels->bytesPerRow % 4 == 0) {
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(pixels->bytesPerRow / 4));
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, GL_UNSIGNED_BYTE, pixels->data);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-  } else {
-    for (int row = 0; row < height; ++row)
-      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, row, width, 1, format, GL_UNSIGNED_BYTE,
-                      pixels->data + static_cast<std::size_t>(row) * pixels->bytesPerRow);
-  }
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-  glBindTexture(GL_TEXTURE_2D, 0);
+  detail::uploadRows(texture->glName(), 0, 0, 0, width, height, storage == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA,
+                     pixels->data, pixels->bytesPerRow);
   if (glGetError() != GL_NO_ERROR) return fail("GL refused the upload");
   return texture;
 }
