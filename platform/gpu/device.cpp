@@ -13,26 +13,27 @@ namespace {
 
 std::mutex deviceMutex;
 std::weak_ptr<Device> sharedDevice;
+// The context outlives its device while textures or pipelines hold it; a
+// new device on the same display must share it, as a second context on
+// that display would be torn down with the first (EGL terminates the
+// display, which EGL hands out once per native display).
+std::weak_ptr<detail::Core> sharedCore;
 void* preferredDisplay = nullptr;
 bool deviceUnavailable = false;
 
-std::string shaderLog(GLuint shader) {
+// A shader's or a program's info log, without its terminating zeros.
+template <class GetLength, class GetLog>
+std::string infoLog(GLuint object, GetLength getLength, GetLog getLog) {
   GLint length = 0;
-  glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+  getLength(object, GL_INFO_LOG_LENGTH, &length);
   std::string log(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  if (length > 0) glGetShaderInfoLog(shader, length, nullptr, log.data());
+  if (length > 0) getLog(object, length, nullptr, log.data());
   while (!log.empty() && log.back() == '\0') log.pop_back();
   return log;
 }
 
-std::string programLog(GLuint program) {
-  GLint length = 0;
-  glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-  std::string log(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  if (length > 0) glGetProgramInfoLog(program, length, nullptr, log.data());
-  while (!log.empty() && log.back() == '\0') log.pop_back();
-  return log;
-}
+std::string shaderLog(GLuint shader) { return infoLog(shader, glGetShaderiv, glGetShaderInfoLog); }
+std::string programLog(GLuint program) { return infoLog(program, glGetProgramiv, glGetProgramInfoLog); }
 
 // 0 with *error set on failure; the shader is counted while it lives.
 GLuint compile(GLenum type, const Function& function, std::string* error) {
@@ -179,8 +180,10 @@ std::shared_ptr<Device> createSystemDefaultDevice() {
   if (auto device = sharedDevice.lock()) {
     if (device->core()->egl().nativeDisplay() == preferredDisplay) return device;
   }
-  auto core = detail::Core::create(preferredDisplay, nullptr);
+  auto core = sharedCore.lock();
+  if (!core || core->egl().nativeDisplay() != preferredDisplay) core = detail::Core::create(preferredDisplay, nullptr);
   if (!core) return nullptr;
+  sharedCore = core;
   auto device = std::make_shared<Device>(std::move(core));
   sharedDevice = device;
   return device;

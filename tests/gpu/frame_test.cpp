@@ -89,6 +89,17 @@ TEST_F(GpuTest, TwoPassFrameIsPixelExactAndFeedsBack) {
   EXPECT_EQ(read(*scene0), tile(w * h, {0x66, 0x20, 0x80, 255}));  // the feedback scene is intact
 }
 
+// A device released while its textures live on: the next device shares
+// their context, so releasing them later leaves the new device working.
+TEST_F(GpuTest, ANewDeviceOutlivesTheTexturesOfTheOldOne) {
+  auto survivor = filled(1, 1, {1, 2, 3, 4});
+  lib.reset(), queue.reset(), device.reset();
+  device = createSystemDefaultDevice();
+  ASSERT_TRUE(device);
+  survivor.reset();
+  EXPECT_EQ(read(*filled(1, 1, {5, 6, 7, 8})), (Bytes{5, 6, 7, 8}));
+}
+
 TEST_F(GpuTest, SeamsFailOnlyTheNextObjectsAndEncodingTakesBytesAndTextures) {
   plat::gpu::testing::failNextCommandBuffers(2);
   EXPECT_TRUE(!queue->commandBuffer() && !queue->commandBuffer());
