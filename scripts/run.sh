@@ -27,7 +27,10 @@ if ((${#pictures[@]} == 0)); then
 fi
 
 if [[ -n "${DISPLAY:-}" ]]; then
-  exec "$ENGINE" "$@"
+  # Not exec: the demo preferences folder is removed when the saver ends.
+  status=0
+  "$ENGINE" "$@" || status=$?
+  exit "$status"
 fi
 out="$ROOT/quelltrine-frame.png"
 "$ENGINE" render-png "$out" --frames 300

@@ -24,7 +24,6 @@ cmake --build "$BUILD" -j "$(nproc)"
 
 # Headless GPU: Mesa's software rasteriser, with no display needed.
 export LIBGL_ALWAYS_SOFTWARE=1
-export MESA_LOADER_DRIVER_OVERRIDE="${MESA_LOADER_DRIVER_OVERRIDE:-}"
 unset DISPLAY
 
 cd "$BUILD"
