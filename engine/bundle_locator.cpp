@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/runtime/bundle.h"
+
 namespace quelltrine::engine {
 namespace {
 
 bool hasManifest(const std::string& bundle) {
   struct stat st {};
-  return ::stat((bundle + "/Contents/Info.ini").c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat((bundle + "/" + plat::rt::Bundle::kManifestPath).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string canonical(const std::string& path) {
