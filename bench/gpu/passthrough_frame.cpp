@@ -127,7 +127,10 @@ void BM_PassthroughFrame(benchmark::State& state) {
   }
   frame->render();  // first use compiles lazily inside the driver
   for (auto _ : state) {
-    if (!frame->render()) state.SkipWithError("frame refused");
+    if (!frame->render()) {
+      state.SkipWithError("frame refused");
+      break;  // SkipWithError does not end the loop
+    }
   }
   state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   state.SetLabel(device->limits().rendererName);
