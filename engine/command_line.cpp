@@ -56,6 +56,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& args, const char* x
       auto v = a == "--bundle" ? value("--bundle") : std::optional<std::string>(a.substr(9));
       if (!v || v->empty()) return fail("--bundle needs a path");
       o.bundlePath = *v;
+    } else if (isFlag(a, "verbose")) {
+      o.verbose = true;
     } else if (a == "--fullscreen") {
       o.fullscreen = true;
     } else if (a == "--preview") {
@@ -144,6 +146,7 @@ std::string usageText() {
          "  -window, --window     a window of its own (the default)\n"
          "  -window-id ID         draw into the existing window ID (decimal or 0x-hex)\n"
          "  --bundle PATH         the saver bundle to load (else $QUELLTRINE_BUNDLE)\n"
+         "  --verbose             also report each picture that is skipped, with the reason\n"
          "  --help, --version\n"
          "\n"
          "Commands:\n"

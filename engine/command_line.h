@@ -28,6 +28,7 @@ struct Options {
   unsigned long windowId = 0;
   bool hackRoot = false;
   std::string bundlePath;  // --bundle, empty: search
+  bool verbose = false;    // --verbose: every skipped picture with its reason
   std::string pngPath;
   std::int64_t frames = 1;
   std::vector<std::string> defaultsArgs;  // the words after "defaults"

@@ -17,6 +17,7 @@
 #include "engine/defaults_command.h"
 #include "engine/command_line.h"
 #include "engine/gtk_presenter.h"
+#include "engine/program_name.h"
 #include "engine/x11_session.h"
 #include "platform/gpu/device.h"
 #include "platform/runtime/bundle.h"
@@ -38,17 +39,17 @@ std::shared_ptr<const plat::rt::ClassInfo> loadViewClass(const Options& o) {
   std::string error;
   auto path = locateBundle(search, &error);
   if (!path) {
-    std::cerr << "quelltrine-saver: " << error << "\n";
+    std::cerr << programName() << ": " << error << "\n";
     return nullptr;
   }
   auto bundle = plat::rt::Bundle::bundleWithPath(*path, &error);
   auto cls = bundle ? bundle->principalClass(&error) : nullptr;
   if (!cls) {
-    std::cerr << "quelltrine-saver: " << error << "\n";
+    std::cerr << programName() << ": " << error << "\n";
     return nullptr;
   }
   if (!cls->initWithFrame) {
-    std::cerr << "quelltrine-saver: " << cls->name << " has no initWithFrame:isPreview:\n";
+    std::cerr << programName() << ": " << cls->name << " has no initWithFrame:isPreview:\n";
     return nullptr;
   }
   return cls;
@@ -73,16 +74,16 @@ int renderPNG(const Options& o) {
   if (!cls) return 1;
   auto view = cls->initWithFrame(plat::ui::makeRect(0, 0, 1280, 800), false);
   if (!view) {
-    std::cerr << "quelltrine-saver: " << cls->name << " did not create a view\n";
+    std::cerr << programName() << ": " << cls->name << " did not create a view\n";
     return 1;
   }
   plat::rt::Value result = plat::rt::send(*view, "debugRenderPNGToPath:frames:", {o.pngPath, o.frames});
   if (auto* e = std::get_if<plat::rt::Error>(&result)) {
-    std::cerr << "quelltrine-saver: " << e->message << "\n";
+    std::cerr << programName() << ": " << e->message << "\n";
     return 1;
   }
   if (result != plat::rt::Value{true}) {
-    std::cerr << "quelltrine-saver: could not render " << o.pngPath << ": " << whyRenderFailed(o.pngPath) << "\n";
+    std::cerr << programName() << ": could not render " << o.pngPath << ": " << whyRenderFailed(o.pngPath) << "\n";
     return 1;
   }
   return 0;
@@ -92,22 +93,22 @@ int configure(const Options& o) {
   auto cls = loadViewClass(o);
   if (!cls) return 1;
   if (!gtk_init_check(nullptr, nullptr)) {
-    std::cerr << "quelltrine-saver: cannot open the display for the options window\n";
+    std::cerr << programName() << ": cannot open the display for the options window\n";
     return 1;
   }
   installGtkOpenPanelRunner();
   auto view = cls->initWithFrame(plat::ui::makeRect(0, 0, 960, 600), false);
   if (!view) {
-    std::cerr << "quelltrine-saver: " << cls->name << " did not create a view\n";
+    std::cerr << programName() << ": " << cls->name << " did not create a view\n";
     return 1;
   }
   if (!view->hasConfigureSheet()) {
-    std::cout << "quelltrine-saver: " << cls->name << " has no options\n";
+    std::cout << programName() << ": " << cls->name << " has no options\n";
     return 0;
   }
   auto sheet = view->configureSheet();
   if (!sheet) {
-    std::cerr << "quelltrine-saver: " << cls->name << " offered options but gave no window\n";
+    std::cerr << programName() << ": " << cls->name << " offered options but gave no window\n";
     return 1;
   }
   presentModally(sheet);
@@ -118,10 +119,11 @@ int configure(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  setProgramName(argc > 0 ? argv[0] : nullptr);
   std::vector<std::string> args(argv + 1, argv + argc);
   ParseResult parsed = parseCommandLine(args, std::getenv("XSCREENSAVER_WINDOW"));
   if (!parsed.options) {
-    std::cerr << "quelltrine-saver: " << parsed.error << "\n";
+    std::cerr << programName() << ": " << parsed.error << "\n";
     return 2;
   }
   const Options& o = *parsed.options;

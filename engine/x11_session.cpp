@@ -2,6 +2,7 @@
 #include "engine/x11_session.h"
 
 // Before Xlib, whose Status macro would break the GPU headers.
+#include "engine/program_name.h"
 #include "engine/tick_scheduler.h"
 #include "platform/gpu/device.h"
 #include "platform/ui/screen_saver_view.h"
@@ -148,13 +149,13 @@ class Session {
   int run() {
     display_ = XOpenDisplay(nullptr);
     if (!display_) {
-      err_ << "quelltrine-saver: cannot open the X display" << (std::getenv("DISPLAY") ? "" : " ($DISPLAY is not set)")
+      err_ << programName() << ": cannot open the X display" << (std::getenv("DISPLAY") ? "" : " ($DISPLAY is not set)")
            << "\n";
       return 1;
     }
     XSetErrorHandler(onXError);
     if (!installSignalPipe()) {
-      err_ << "quelltrine-saver: cannot set up signal handling\n";
+      err_ << programName() << ": cannot set up signal handling\n";
       return finish(1);
     }
     if (!makeWindows()) return finish(1);
@@ -166,7 +167,7 @@ class Session {
       plat::ui::Size size{static_cast<double>(a.width), static_cast<double>(a.height)};
       s.view = cls_.initWithFrame(plat::ui::Rect{{0, 0}, size}, o_.preview);
       if (!s.view) {
-        err_ << "quelltrine-saver: the module's class " << cls_.name << " did not create a view\n";
+        err_ << programName() << ": the module's class " << cls_.name << " did not create a view\n";
         return finish(1);
       }
       s.host = std::make_shared<plat::ui::HostWindow>(plat::ui::NativeWindowHandle{display_, s.xwindow}, size, scale);
@@ -187,7 +188,7 @@ class Session {
       Status ok = XGetWindowAttributes(display_, target, &a);
       XSync(display_, False);
       if (!ok || gWindowGone) {
-        err_ << "quelltrine-saver: there is no window 0x" << std::hex << target << std::dec << "\n";
+        err_ << programName() << ": there is no window 0x" << std::hex << target << std::dec << "\n";
         return false;
       }
       // Our own event mask on the foreign window; its owner's is unaffected.
