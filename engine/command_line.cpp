@@ -1,14 +1,31 @@
 // Command-line parsing.
 #include "engine/command_line.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
 namespace quelltrine::engine {
 namespace {
 
-// Accepts both "-name" and "--name" for the xscreensaver-style options.
-bool isFlag(const std::string& arg, const char* name) { return arg == std::string("-") + name || arg == std::string("--") + name; }
+// One word of the command line read as an option: "-name", "--name",
+// "-name=value" or "--name=value". Words without a leading dash, and a lone
+// "-" or "--", are not options.
+struct OptionWord {
+  std::string name;
+  std::optional<std::string> inlineValue;
+};
+
+std::optional<OptionWord> optionWord(const std::string& arg) {
+  if (arg.size() < 2 || arg[0] != '-') return std::nullopt;
+  const std::size_t start = arg[1] == '-' ? 2 : 1;
+  if (start >= arg.size()) return std::nullopt;
+  const std::size_t eq = arg.find('=', start);
+  OptionWord w;
+  w.name = arg.substr(start, eq == std::string::npos ? std::string::npos : eq - start);
+  if (eq != std::string::npos) w.inlineValue = arg.substr(eq + 1);
+  return w;
+}
 
 }  // namespace
 
@@ -34,82 +51,127 @@ std::optional<unsigned long> parseWindowId(const std::string& text) {
 
 ParseResult parseCommandLine(const std::vector<std::string>& args, const char* xscreensaverWindow) {
   Options o;
-  auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
-  bool explicitWindowId = false, ownWindow = false, sawCommand = false;
+  auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message), false}; };
+  enum class Place { Unset, Root, Window };
+  Place place = Place::Unset;
+  bool explicitWindowId = false, sawCommand = false;
+  // Options that only mean something when the saver shows views, and the
+  // first of them seen, for the message when they come with a command.
+  std::string windowOption;
+  bool sawDisplay = false;
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](const char* what) -> std::optional<std::string> {
-      if (i + 1 >= args.size()) return std::nullopt;
-      (void)what;
+    if (a == "-h") {
+      o.mode = Mode::Help;
+      return {o, "", false};
+    }
+    if (!sawCommand && a == "configure") {
+      o.mode = Mode::Configure;
+      sawCommand = true;
+      continue;
+    }
+    if (!sawCommand && a == "render-png") {
+      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1][0] == '-') return fail("render-png needs an output file");
+      o.mode = Mode::RenderPNG;
+      o.pngPath = args[++i];
+      sawCommand = true;
+      continue;
+    }
+    if (!sawCommand && a == "defaults") {
+      o.mode = Mode::Defaults;
+      o.defaultsArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      if (!windowOption.empty() || sawDisplay) return fail("window options do not go with defaults");
+      return {o, "", false};
+    }
+    const std::optional<OptionWord> word = optionWord(a);
+    if (!word) return {std::nullopt, "unknown argument '" + a + "'", true};
+    const std::string& name = word->name;
+    // The option's value: after '=' or the next word. An empty value counts
+    // as missing.
+    auto value = [&]() -> std::optional<std::string> {
+      if (word->inlineValue) {
+        if (word->inlineValue->empty()) return std::nullopt;
+        return word->inlineValue;
+      }
+      if (i + 1 >= args.size() || args[i + 1].empty()) return std::nullopt;
       return args[++i];
     };
-    if (a == "--help" || a == "-h") {
+    auto flag = [&]() { return !word->inlineValue; };
+    auto noValue = [&]() { return fail("-" + name + " takes no value"); };
+    auto noteWindowOption = [&]() {
+      if (windowOption.empty()) windowOption = "-" + name;
+    };
+
+    if (name == "help") {
       o.mode = Mode::Help;
-      return {o, ""};
+      return {o, "", false};
     }
-    if (a == "--version") {
+    if (name == "version") {
       o.mode = Mode::Version;
-      return {o, ""};
+      return {o, "", false};
     }
-    if (a == "--bundle" || a.rfind("--bundle=", 0) == 0) {
-      auto v = a == "--bundle" ? value("--bundle") : std::optional<std::string>(a.substr(9));
-      if (!v || v->empty()) return fail("--bundle needs a path");
+    if (name == "bundle") {
+      auto v = value();
+      if (!v) return fail("--bundle needs a path");
       o.bundlePath = *v;
-    } else if (isFlag(a, "verbose")) {
+    } else if (name == "verbose") {
+      if (!flag()) return noValue();
       o.verbose = true;
-    } else if (a == "--fullscreen") {
-      o.fullscreen = true;
-    } else if (a == "--preview") {
-      o.preview = true;
-    } else if (isFlag(a, "root")) {
-      o.hackRoot = true;
-    } else if (isFlag(a, "window")) {
-      ownWindow = true;
-    } else if (isFlag(a, "window-id")) {
-      auto v = value("--window-id");
-      if (!v) return fail(a + " needs a window id");
+    } else if (name == "fullscreen" || name == "preview") {
+      if (!flag()) return noValue();
+      (name == "fullscreen" ? o.fullscreen : o.preview) = true;
+      noteWindowOption();
+    } else if (name == "root" || name == "window") {
+      if (!flag()) return noValue();
+      place = name == "root" ? Place::Root : Place::Window;
+      noteWindowOption();
+    } else if (name == "window-id") {
+      auto v = value();
+      if (!v) return fail("-window-id needs a window id");
       auto id = parseWindowId(*v);
       if (!id) return fail("not a window id: '" + *v + "' (decimal or 0x-hex)");
       o.windowId = *id;
       explicitWindowId = true;
-    } else if (a == "--frames") {
+      noteWindowOption();
+    } else if (name == "display") {
+      auto v = value();
+      if (!v) return fail("-display needs a display name, e.g. :0");
+      o.display = *v;
+      sawDisplay = true;
+    } else if (name == "visual") {
+      auto v = value();
+      if (!v) return fail("-visual needs a visual (the EGL config chooses it; any name is accepted)");
+      o.visual = *v;
+      noteWindowOption();
+    } else if (name == "fps" || name == "no-fps") {
+      if (!flag()) return noValue();
+      o.fps = name == "fps";
+      noteWindowOption();
+    } else if (name == "install" || name == "mono") {
+      if (!flag()) return noValue();
+      noteWindowOption();
+    } else if (name == "frames") {
       if (o.mode != Mode::RenderPNG) return fail("--frames belongs to render-png");
-      auto v = value("--frames");
+      auto v = value();
       char* end = nullptr;
       errno = 0;
       long long n = v ? std::strtoll(v->c_str(), &end, 10) : 0;
       // Any whole number goes through: the diagnostic entry itself renders
       // one frame for zero or a negative count.
-      if (!v || v->empty() || *end != '\0' || errno != 0) return fail("--frames needs a whole number");
+      if (!v || *end != '\0' || errno != 0) return fail("--frames needs a whole number");
       o.frames = n;
-    } else if (!sawCommand && a == "configure") {
-      o.mode = Mode::Configure;
-      sawCommand = true;
-    } else if (!sawCommand && a == "render-png") {
-      auto v = value("render-png");
-      if (!v || v->empty() || (*v)[0] == '-') return fail("render-png needs an output file");
-      o.mode = Mode::RenderPNG;
-      o.pngPath = *v;
-      sawCommand = true;
-    } else if (!sawCommand && a == "defaults") {
-      o.mode = Mode::Defaults;
-      o.defaultsArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-      return {o, ""};
     } else {
-      return fail("unknown argument '" + a + "' (try --help)");
+      return {std::nullopt, "unknown option '" + a + "'", true};
     }
   }
 
-  bool hackOption = o.hackRoot || explicitWindowId || ownWindow;
-  if (o.mode != Mode::OwnWindow && (hackOption || o.fullscreen || o.preview)) {
-    return fail("window options do not go with a command");
+  if (o.mode == Mode::RenderPNG && sawDisplay) return fail("-display does not go with render-png");
+  if (o.mode != Mode::OwnWindow && !windowOption.empty()) {
+    return fail(windowOption + " does not go with a command");
   }
   if (o.fullscreen && o.preview) return fail("--fullscreen and --preview exclude each other");
-  if (static_cast<int>(o.hackRoot) + static_cast<int>(explicitWindowId) + static_cast<int>(ownWindow) > 1) {
-    return fail("choose one of -root, -window and -window-id");
-  }
-  if (o.mode != Mode::OwnWindow) return {o, ""};
+  if (o.mode != Mode::OwnWindow) return {o, "", false};
 
   std::optional<unsigned long> envWindow;
   if (xscreensaverWindow && *xscreensaverWindow) {
@@ -124,15 +186,15 @@ ParseResult parseCommandLine(const std::vector<std::string>& args, const char* x
     if (o.fullscreen || o.preview) return fail("--fullscreen and --preview do not go with XSCREENSAVER_WINDOW");
     o.mode = Mode::Hack;
     o.windowId = *envWindow;
-    o.hackRoot = false;
-  } else if (o.hackRoot) {
+  } else if (place == Place::Root) {
     if (o.fullscreen || o.preview) return fail("--fullscreen and --preview do not go with -root");
     o.mode = Mode::Hack;
+    o.hackRoot = true;
   }
   if (o.mode == Mode::Hack && (o.fullscreen || o.preview)) {
     return fail("--fullscreen and --preview do not go with -window-id");
   }
-  return {o, ""};
+  return {o, "", false};
 }
 
 std::string usageText() {
@@ -142,16 +204,27 @@ std::string usageText() {
          "closed or Escape or q is pressed.\n"
          "  --fullscreen          one full-screen view per monitor\n"
          "  --preview             a small window with a preview view\n"
-         "  -root, --root         draw into the root window (or $XSCREENSAVER_WINDOW)\n"
-         "  -window, --window     a window of its own (the default)\n"
-         "  -window-id ID         draw into the existing window ID (decimal or 0x-hex)\n"
          "  --bundle PATH         the saver bundle to load (else $QUELLTRINE_BUNDLE)\n"
          "  --verbose             also report each picture that is skipped, with the reason\n"
          "  --help, --version\n"
          "\n"
+         "The options every xscreensaver hack takes:\n"
+         "  --display DISPLAY     the X display to open (else $DISPLAY)\n"
+         "  --visual VISUAL       accepted; with EGL the visual is chosen by the EGL config\n"
+         "  --window              a window of its own (the default)\n"
+         "  --root                draw into the root window (or $XSCREENSAVER_WINDOW)\n"
+         "  --window-id ID        draw into the existing window ID (decimal or 0x-hex);\n"
+         "                        wins over --root and --window\n"
+         "  --install             accepted; there is no colour map to install\n"
+         "  --fps, --no-fps       show the frame rate and CPU load in a corner, or not\n"
+         "  --mono                accepted; has no effect\n"
+         "Every option takes one dash or two, and its value after a space or '='\n"
+         "(--window-id=0x400005, -display :1).\n"
+         "\n"
          "Commands:\n"
          "  configure                         show the options window\n"
          "  render-png FILE [--frames N]      render N frames offscreen, write the last to FILE\n"
+         "                                    (a progress bar on stderr when it is a terminal)\n"
          "  defaults read|write|delete KEY [VALUE]\n"
          "                                    read or change the stored preferences\n"
          "\n"

@@ -92,8 +92,15 @@ int renderPNG(const Options& o) {
 int configure(const Options& o) {
   auto cls = loadViewClass(o);
   if (!cls) return 1;
-  if (!gtk_init_check(nullptr, nullptr)) {
-    std::cerr << programName() << ": cannot open the display for the options window\n";
+  // GTK takes the display from its own command line, as every GTK program does.
+  std::string program = programName(), displayOption = "--display=" + o.display;
+  std::vector<char*> gtkArgs{program.data()};
+  if (!o.display.empty()) gtkArgs.push_back(displayOption.data());
+  int gtkArgc = static_cast<int>(gtkArgs.size());
+  char** gtkArgv = gtkArgs.data();
+  if (!gtk_init_check(&gtkArgc, &gtkArgv)) {
+    std::cerr << programName() << ": cannot open the display"
+              << (o.display.empty() ? std::string() : " " + o.display) << " for the options window\n";
     return 1;
   }
   installGtkOpenPanelRunner();
@@ -124,6 +131,7 @@ int main(int argc, char** argv) {
   ParseResult parsed = parseCommandLine(args, std::getenv("XSCREENSAVER_WINDOW"));
   if (!parsed.options) {
     std::cerr << programName() << ": " << parsed.error << "\n";
+    if (parsed.showUsage) std::cerr << "\n" << usageText();
     return 2;
   }
   const Options& o = *parsed.options;

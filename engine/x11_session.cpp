@@ -147,10 +147,14 @@ class Session {
   Session(const Options& o, const plat::rt::ClassInfo& cls, std::ostream& err) : o_(o), cls_(cls), err_(err) {}
 
   int run() {
-    display_ = XOpenDisplay(nullptr);
+    display_ = XOpenDisplay(o_.display.empty() ? nullptr : o_.display.c_str());
     if (!display_) {
-      err_ << programName() << ": cannot open the X display" << (std::getenv("DISPLAY") ? "" : " ($DISPLAY is not set)")
-           << "\n";
+      if (!o_.display.empty()) {
+        err_ << programName() << ": cannot open the X display " << o_.display << "\n";
+      } else {
+        err_ << programName() << ": cannot open the X display"
+             << (std::getenv("DISPLAY") ? "" : " ($DISPLAY is not set)") << "\n";
+      }
       return 1;
     }
     XSetErrorHandler(onXError);
