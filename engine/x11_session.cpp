@@ -164,17 +164,17 @@ class Session {
     }
     if (!makeWindows()) return finish(1);
     plat::gpu::setPreferredNativeDisplay(display_);
-    double scale = plat::ui::backingScaleFactorForDpi(xftDpi(display_));
+    scale_ = plat::ui::backingScaleFactorForDpi(xftDpi(display_));
     for (auto& s : screens_) {
       XWindowAttributes a{};
       XGetWindowAttributes(display_, s.xwindow, &a);
-      plat::ui::Size size{static_cast<double>(a.width), static_cast<double>(a.height)};
+      const plat::ui::Size size = pointsForPixels(a.width, a.height);
       s.view = cls_.initWithFrame(plat::ui::Rect{{0, 0}, size}, o_.preview);
       if (!s.view) {
         err_ << programName() << ": the module's class " << cls_.name << " did not create a view\n";
         return finish(1);
       }
-      s.host = std::make_shared<plat::ui::HostWindow>(plat::ui::NativeWindowHandle{display_, s.xwindow}, size, scale);
+      s.host = std::make_shared<plat::ui::HostWindow>(plat::ui::NativeWindowHandle{display_, s.xwindow}, size, scale_);
       s.view->setHostWindow(s.host);
     }
     loop();
@@ -211,6 +211,13 @@ class Session {
     return true;
   }
 
+  // An X11 window's size is in device pixels; a view's bounds are in points,
+  // so that the module's drawable, scale x bounds, is exactly the window's
+  // pixel size at any Xft.dpi and never rendered larger than it is shown.
+  plat::ui::Size pointsForPixels(int width, int height) const {
+    return {static_cast<double>(width) / scale_, static_cast<double>(height) / scale_};
+  }
+
   void handle(const XEvent& e) {
     switch (e.type) {
       case KeyPress: {
@@ -229,7 +236,7 @@ class Session {
       case ConfigureNotify:
         for (auto& s : screens_) {
           if (s.xwindow != e.xconfigure.window || !s.view) continue;
-          plat::ui::Size size{static_cast<double>(e.xconfigure.width), static_cast<double>(e.xconfigure.height)};
+          const plat::ui::Size size = pointsForPixels(e.xconfigure.width, e.xconfigure.height);
           s.view->setFrameSize(size);
           s.host->setContentSize(size);
         }
@@ -294,6 +301,7 @@ class Session {
   std::ostream& err_;
   Display* display_ = nullptr;
   Atom deleteWindow_ = 0;
+  double scale_ = 1.0;  // the backing scale factor of every window: Xft.dpi / 96
   std::vector<Screen> screens_;
   bool quit_ = false;
   bool signalled_ = false;

@@ -15,7 +15,7 @@ PACKAGES=(
   # picture decoders
   libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libheif-dev libstb-dev
   # GUI tests
-  xvfb xauth xdotool x11-apps imagemagick
+  xvfb xauth xdotool x11-apps imagemagick x11-xserver-utils
 )
 
 missing=()

@@ -28,6 +28,7 @@ class HostWindow {
   virtual ~HostWindow() = default;
 
   NativeWindowHandle native() const { return native_; }
+  // In points: the window's pixel size divided by backingScaleFactor.
   Size contentSize() const { return contentSize_; }
   void setContentSize(Size size) { contentSize_ = size; }
   // Device pixels per point: 1.0 on X11 unless Xft.dpi says more.

@@ -1,5 +1,6 @@
 // Stand-in module: "TickView" writes what the host did to it into $QUELLTRINE_TEST_REPORT and offers an
 // options window with a slider and a "Fertig" button.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -56,11 +57,15 @@ class TickView : public ScreenSaverView {
     const char* path = std::getenv("QUELLTRINE_TEST_REPORT");
     if (!path || !*path) return;
     auto* recording = dynamic_cast<RecordingLayer*>(layer().get());
+    // What a module sizes its drawable by: scale x bounds.
+    const double scale = window() ? window()->backingScaleFactor() : 0.0;
     std::string tmp = std::string(path) + ".tmp";  // write then rename: never half a report
     std::ofstream(tmp) << "ticks " << ticks << "\nstops " << stops << "\npreview " << isPreview() << "\nwidth "
                        << frame().size.width << "\nheight " << frame().size.height << "\nwindow "
                        << (recording ? recording->window : 0) << "\ncloses " << closes << "\nclosedWith "
-                       << (slider ? slider->doubleValue() : 0.0) << "\nreleased " << released << "\n";
+                       << (slider ? slider->doubleValue() : 0.0) << "\nreleased " << released << "\nscale100 " << std::lround(scale * 100)
+                       << "\ndrawableWidth " << std::lround(scale * bounds().size.width) << "\ndrawableHeight "
+                       << std::lround(scale * bounds().size.height) << "\n";
     std::rename(tmp.c_str(), path);
   }
 

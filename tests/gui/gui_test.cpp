@@ -109,4 +109,32 @@ TEST_F(Gui, OptionsWindowReturnPressesFertig) {
   EXPECT_TRUE(value("closes") == 1 && value("closedWith") == 14);  // the slider's untouched value
 }
 
+// On X11 a window's pixels are device pixels: at Xft.dpi 192 the view is half the window's pixels in points,
+// and scale x bounds, the drawable a module makes, is the window's pixel size, also after a resize.
+TEST_F(Gui, AtDoubleDpiTheDrawableIsTheWindowsPixelSize) {
+  struct Resources {
+    Resources() { ok = qtest::run({"sh", "-c", "echo 'Xft.dpi: 192' | xrdb -merge"}) == 0; }
+    ~Resources() { qtest::run({"xrdb", "-remove"}); }  // the other tests run at 96 dpi
+    bool ok = false;
+  } resources;
+  ASSERT_TRUE(resources.ok) << "xrdb could not set Xft.dpi";
+
+  Window foreign = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 10, 10, 400, 300, 0, 0, 0);
+  XMapWindow(display_, foreign), XSync(display_, False);
+  pid_t pid = engine({"--window-id", std::to_string(foreign)});
+  ASSERT_TRUE(waitFor("ticks", 3));
+  EXPECT_EQ(value("scale100"), 200);
+  EXPECT_EQ(value("width"), 200);
+  EXPECT_EQ(value("height"), 150);
+  EXPECT_EQ(value("drawableWidth"), 400);
+  EXPECT_EQ(value("drawableHeight"), 300);
+  XResizeWindow(display_, foreign, 501, 301), XSync(display_, False);
+  ASSERT_TRUE(waitFor("drawableWidth", 501));
+  EXPECT_EQ(value("drawableWidth"), 501) << "half a point is still a whole pixel";
+  EXPECT_EQ(value("drawableHeight"), 301);
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(waitExit(pid, 5s), 0);
+  XDestroyWindow(display_, foreign), XSync(display_, False);
+}
+
 }  // namespace
