@@ -19,6 +19,9 @@ using plat::ui::View;
 
 GtkWindow* gCurrentDialog = nullptr;
 
+constexpr double kSliderKeyStep = 1.0;
+constexpr double kSliderPageStep = 5.0;
+
 struct Presentation {
   GtkWidget* window = nullptr;
   GMainLoop* loop = nullptr;
@@ -41,6 +44,24 @@ void onClicked(GtkButton*, gpointer data) {
 
 void onValueChanged(GtkRange* range, gpointer data) {
   if (auto s = static_cast<WeakSlider*>(data)->slider.lock()) s->setDoubleValue(gtk_range_get_value(range));
+}
+
+// GTK 3 moves a horizontal scale towards its minimum on Up and Page Up.
+// For a person choosing seconds, as on the platform's own sliders, up means
+// more: Up and Page Up raise the value, Down and Page Down lower it.
+gboolean onSliderKeyPress(GtkWidget* widget, GdkEventKey* event, gpointer) {
+  constexpr auto kModifiers = GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SUPER_MASK;
+  if ((event->state & kModifiers) != 0) return FALSE;
+  GtkScrollType scroll;
+  switch (event->keyval) {
+    case GDK_KEY_Up: case GDK_KEY_KP_Up: scroll = GTK_SCROLL_STEP_FORWARD; break;
+    case GDK_KEY_Down: case GDK_KEY_KP_Down: scroll = GTK_SCROLL_STEP_BACKWARD; break;
+    case GDK_KEY_Page_Up: case GDK_KEY_KP_Page_Up: scroll = GTK_SCROLL_PAGE_FORWARD; break;
+    case GDK_KEY_Page_Down: case GDK_KEY_KP_Page_Down: scroll = GTK_SCROLL_PAGE_BACKWARD; break;
+    default: return FALSE;
+  }
+  g_signal_emit_by_name(widget, "move-slider", scroll);
+  return TRUE;
 }
 
 template <class T>
@@ -101,11 +122,16 @@ GtkWidget* makeWidget(Presentation& p, const std::shared_ptr<View>& view) {
   }
   if (auto slider = std::dynamic_pointer_cast<Slider>(view)) {
     double lo = slider->minValue(), hi = slider->maxValue();
-    GtkWidget* w = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, lo, hi > lo ? hi : lo + 1.0, (hi - lo) / 10000.0 + 1e-9);
+    GtkWidget* w = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, lo, hi > lo ? hi : lo + 1.0, kSliderKeyStep);
     gtk_scale_set_draw_value(GTK_SCALE(w), FALSE);
     gtk_scale_clear_marks(GTK_SCALE(w));
-    // gtk_scale_new_with_range rounds the value to the digits of its step;
-    // keep the full fractional value the model holds.
+    // The arrow keys move by one unit (a second in the options window), Page
+    // Up and Page Down by five; Home and End go to the ends.
+    gtk_range_set_increments(GTK_RANGE(w), kSliderKeyStep, kSliderPageStep);
+    g_signal_connect(w, "key-press-event", G_CALLBACK(onSliderKeyPress), nullptr);
+    // gtk_scale_new_with_range rounds the value to the digits of its step
+    // (whole numbers here), on every drag too; keep the full fractional
+    // value, as the model's slider reports it.
     gtk_range_set_round_digits(GTK_RANGE(w), -1);
     gtk_range_set_value(GTK_RANGE(w), slider->doubleValue());
     g_signal_connect_data(w, "value-changed", G_CALLBACK(onValueChanged), new WeakSlider{slider},

@@ -109,6 +109,31 @@ TEST_F(Gui, OptionsWindowReturnPressesFertig) {
   EXPECT_TRUE(value("closes") == 1 && value("closedWith") == 14);  // the slider's untouched value
 }
 
+// Arrow keys move the slider a second, page keys five, up meaning more; the ends hold.
+TEST_F(Gui, OptionsWindowSliderMovesBySecondsFromTheKeyboard) {
+  struct Case {
+    std::vector<std::string> keys;
+    long seconds;
+  };
+  for (const Case& c : {Case{{"Right", "Right", "Up"}, 17}, Case{{"Page_Up", "Page_Up", "Page_Down"}, 19},
+                        Case{{"Left", "Down", "Page_Down"}, 7}, Case{{"End", "Page_Up", "Left"}, 59},
+                        Case{{"Home", "Page_Down", "Right"}, 6}}) {
+    SCOPED_TRACE(::testing::PrintToString(c.keys));
+    pid_t pid = engine({"configure"});
+    Window w = qtest::windowNamed("Quelltrine Screensaver");
+    ASSERT_NE(w, 0u);
+    std::this_thread::sleep_for(300ms);
+    // "Fertig" has the focus; Tab takes it to the slider, the window's only other control.
+    std::vector<std::string> command{"xdotool", "windowfocus", "--sync", std::to_string(w), "key", "Tab"};
+    command.insert(command.end(), c.keys.begin(), c.keys.end());
+    command.push_back("Return");
+    qtest::run(command);
+    EXPECT_EQ(waitExit(pid, 5s), 0);
+    EXPECT_EQ(value("closes"), 1);
+    EXPECT_EQ(value("closedWith"), c.seconds);
+  }
+}
+
 // On X11 a window's pixels are device pixels: at Xft.dpi 192 the view is half the window's pixels in points,
 // and scale x bounds, the drawable a module makes, is the window's pixel size, also after a resize.
 TEST_F(Gui, AtDoubleDpiTheDrawableIsTheWindowsPixelSize) {
