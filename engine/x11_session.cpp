@@ -2,9 +2,12 @@
 #include "engine/x11_session.h"
 
 // Before Xlib, whose Status macro would break the GPU headers.
+#include "engine/fps_meter.h"
+#include "engine/overlay_text.h"
 #include "engine/program_name.h"
 #include "engine/tick_scheduler.h"
 #include "platform/gpu/device.h"
+#include "platform/gpu/metal_layer.h"
 #include "platform/ui/screen_saver_view.h"
 
 #include <X11/Xatom.h>
@@ -30,11 +33,13 @@ namespace {
 
 constexpr TickScheduler::Nanos kTickPeriod = 1'000'000'000 / 30;
 
-TickScheduler::Nanos monotonicNow() {
+TickScheduler::Nanos nanosOf(clockid_t clock) {
   timespec ts{};
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  ::clock_gettime(clock, &ts);
   return static_cast<TickScheduler::Nanos>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
+
+TickScheduler::Nanos monotonicNow() { return nanosOf(CLOCK_MONOTONIC); }
 
 // Signals end the loop through a pipe the loop polls (async-signal-safe).
 int gSignalPipe[2] = {-1, -1};
@@ -86,6 +91,8 @@ struct Screen {
   bool own = false;
   std::shared_ptr<plat::ui::HostWindow> host;
   std::shared_ptr<plat::ui::ScreenSaverView> view;
+  // --fps: what the engine lays over the view's frames (empty otherwise).
+  std::shared_ptr<plat::gpu::Overlay> overlay;
 };
 
 struct MonitorRect {
@@ -176,6 +183,7 @@ class Session {
       }
       s.host = std::make_shared<plat::ui::HostWindow>(plat::ui::NativeWindowHandle{display_, s.xwindow}, size, scale_);
       s.view->setHostWindow(s.host);
+      if (o_.fps) attachOverlay(s);
     }
     loop();
     return finish(0);
@@ -197,7 +205,7 @@ class Session {
       }
       // Our own event mask on the foreign window; its owner's is unaffected.
       XSelectInput(display_, target, StructureNotifyMask);
-      screens_.push_back(Screen{target, false, nullptr, nullptr});
+      screens_.push_back(Screen{target, false, nullptr, nullptr, nullptr});
       return true;
     }
     std::vector<MonitorRect> rects;
@@ -206,7 +214,7 @@ class Session {
     } else {
       rects.push_back(o_.preview ? MonitorRect{0, 0, 320, 200} : MonitorRect{0, 0, 960, 600});
     }
-    for (const auto& r : rects) screens_.push_back(Screen{createOwnWindow(display_, r, o_.fullscreen, deleteWindow), true, nullptr, nullptr});
+    for (const auto& r : rects) screens_.push_back(Screen{createOwnWindow(display_, r, o_.fullscreen, deleteWindow), true, nullptr, nullptr, nullptr});
     XFlush(display_);
     return true;
   }
@@ -216,6 +224,26 @@ class Session {
   // pixel size at any Xft.dpi and never rendered larger than it is shown.
   plat::ui::Size pointsForPixels(int width, int height) const {
     return {static_cast<double>(width) / scale_, static_cast<double>(height) / scale_};
+  }
+
+  // The frame-rate display goes over what the module draws, through its GPU
+  // layer; a module with another kind of layer shows none.
+  void attachOverlay(Screen& s) {
+    auto layer = std::dynamic_pointer_cast<plat::gpu::MetalLayer>(s.view->layer());
+    if (!layer) return;
+    s.overlay = std::make_shared<plat::gpu::Overlay>();
+    layer->setOverlay(s.overlay);
+  }
+
+  // After each tick with --fps: a new reading about once a second, drawn
+  // once and shown by every view.
+  void measureFrame(TickScheduler::Nanos now) {
+    if (!fpsMeter_.frame(now, nanosOf(CLOCK_PROCESS_CPUTIME_ID))) return;
+    const plat::gpu::OverlayImage text = renderOverlayText(fpsMeter_.lines(), scale_);
+    const int margin = static_cast<int>(kOverlayMarginPixels * scale_);
+    for (auto& s : screens_) {
+      if (s.overlay) s.overlay->setImage(plat::gpu::OverlayAnchor::BottomLeft, text, margin);
+    }
   }
 
   void handle(const XEvent& e) {
@@ -250,6 +278,7 @@ class Session {
     for (auto& s : screens_) s.view->startAnimation();
     TickScheduler scheduler(kTickPeriod);
     scheduler.start(monotonicNow());
+    if (o_.fps) fpsMeter_.start(monotonicNow(), nanosOf(CLOCK_PROCESS_CPUTIME_ID));
     const int xfd = ConnectionNumber(display_);
     while (true) {
       while (XPending(display_) > 0) {
@@ -265,6 +294,7 @@ class Session {
       auto now = monotonicNow();
       if (scheduler.isDue(now)) {
         for (auto& s : screens_) s.view->animateOneFrame();
+        if (o_.fps) measureFrame(now);
         XFlush(display_);
         scheduler.ticked(now);
         continue;
@@ -282,6 +312,8 @@ class Session {
     for (auto& s : screens_) {
       if (s.view) s.view->setHostWindow(nullptr);
       s.view.reset();
+      // Its GL names belong to the device's context, which ends with the display.
+      s.overlay.reset();
       s.host.reset();
     }
     if (display_) {
@@ -302,6 +334,7 @@ class Session {
   Display* display_ = nullptr;
   Atom deleteWindow_ = 0;
   double scale_ = 1.0;  // the backing scale factor of every window: Xft.dpi / 96
+  FpsMeter fpsMeter_;
   std::vector<Screen> screens_;
   bool quit_ = false;
   bool signalled_ = false;

@@ -21,7 +21,7 @@ class WindowSurface {
 
   bool size(int* width, int* height) const { return core_->egl().surfaceSize(surface_, width, height); }
 
-  void present(const Texture& texture) {
+  void present(const Texture& texture, Overlay* overlay) {
     EglContext& egl = core_->egl();
     int width = 0, height = 0;
     const GLuint source = texture.framebuffer();
@@ -34,6 +34,7 @@ class WindowSurface {
     glBlitFramebuffer(0, 0, static_cast<GLint>(texture.width()), static_cast<GLint>(texture.height()), 0, height,
                       width, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    if (overlay != nullptr) overlay->drawInto(core_, width, height);
     egl.swapBuffers(surface_);
   }
 
@@ -45,7 +46,7 @@ class WindowSurface {
 }  // namespace detail
 
 void Drawable::present() {
-  if (texture_ && surface_) surface_->present(*texture_);
+  if (texture_ && surface_) surface_->present(*texture_, overlay_.get());
 }
 
 MetalLayer::MetalLayer() = default;
@@ -94,7 +95,7 @@ std::shared_ptr<Drawable> MetalLayer::nextDrawable() {
     texture_ = device_->newTexture(descriptor);
     if (!texture_) return nullptr;
   }
-  return std::make_shared<Drawable>(texture_, surface_);
+  return std::make_shared<Drawable>(texture_, surface_, overlay_);
 }
 
 }  // namespace plat::gpu

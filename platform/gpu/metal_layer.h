@@ -5,7 +5,8 @@
 // waiting for vertical blank (the host paces its ticks). The surface is made
 // on the first drawable after a window is set and follows the window's size.
 // No window, no device, or a device that is not on the window's X display:
-// no drawable. The engine clears the window (setNativeWindow with an empty
+// no drawable. An overlay, when the host sets one, is blended over each
+// presented frame just before the swap (overlay.h). The engine clears the window (setNativeWindow with an empty
 // handle) before it destroys the X window, so that the surface goes first.
 #pragma once
 
@@ -13,6 +14,7 @@
 #include <memory>
 
 #include "platform/gpu/device.h"
+#include "platform/gpu/overlay.h"
 #include "platform/gpu/texture.h"
 #include "platform/ui/geometry.h"
 #include "platform/ui/layer.h"
@@ -25,8 +27,9 @@ class WindowSurface;
 
 class Drawable {
  public:
-  Drawable(std::shared_ptr<Texture> texture, std::shared_ptr<detail::WindowSurface> surface)
-      : texture_(std::move(texture)), surface_(std::move(surface)) {}
+  Drawable(std::shared_ptr<Texture> texture, std::shared_ptr<detail::WindowSurface> surface,
+           std::shared_ptr<Overlay> overlay = nullptr)
+      : texture_(std::move(texture)), surface_(std::move(surface)), overlay_(std::move(overlay)) {}
   std::shared_ptr<Texture> texture() const { return texture_; }
   // Blits and swaps now; called by CommandBuffer::commit.
   void present();
@@ -34,6 +37,7 @@ class Drawable {
  private:
   std::shared_ptr<Texture> texture_;
   std::shared_ptr<detail::WindowSurface> surface_;
+  std::shared_ptr<Overlay> overlay_;
 };
 
 class MetalLayer : public plat::ui::Layer {
@@ -59,6 +63,11 @@ class MetalLayer : public plat::ui::Layer {
   void setNativeWindow(const plat::ui::NativeWindowHandle& handle) override;
   const plat::ui::NativeWindowHandle& nativeWindow() const { return window_; }
 
+  // Pictures of the host's own over every frame from the next drawable on;
+  // nullptr (the default) for none.
+  void setOverlay(std::shared_ptr<Overlay> overlay) { overlay_ = std::move(overlay); }
+  const std::shared_ptr<Overlay>& overlay() const { return overlay_; }
+
  private:
   PixelFormat pixelFormat_ = PixelFormat::BGRA8Unorm;
   bool framebufferOnly_ = true;
@@ -67,6 +76,7 @@ class MetalLayer : public plat::ui::Layer {
   plat::ui::NativeWindowHandle window_;
   std::shared_ptr<detail::WindowSurface> surface_;
   std::shared_ptr<Texture> texture_;
+  std::shared_ptr<Overlay> overlay_;
 };
 
 }  // namespace plat::gpu

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -80,11 +81,20 @@ class WindowLayerTest : public ::testing::Test {
     XSync(dpy_, False);
     for (auto [x, y, rgb] : {std::tuple{2, 2, 0xff0000ul}, {width - 3, height / 2 - 3, 0xff0000ul},
                              {width - 3, height / 2 + 3, 0x0000fful}, {2, height - 2, 0x0000fful}}) {
-      XImage* image = XGetImage(dpy_, window_, x, y, 1, 1, AllPlanes, ZPixmap);
-      ASSERT_NE(image, nullptr);
-      EXPECT_EQ(XGetPixel(image, 0, 0) & 0xffffff, rgb) << x << "," << y;
-      XDestroyImage(image);
+      EXPECT_EQ(pixelAt(x, y), rgb) << x << "," << y;
     }
+  }
+
+  // The window's pixel at x, y from its top-left corner, as 0xRRGGBB.
+  unsigned long pixelAt(int x, int y) {
+    XImage* image = XGetImage(dpy_, window_, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (image == nullptr) {
+      ADD_FAILURE() << "no pixel at " << x << "," << y;
+      return ~0ul;
+    }
+    const unsigned long rgb = XGetPixel(image, 0, 0) & 0xffffff;
+    XDestroyImage(image);
+    return rgb;
   }
 
   pid_t xvfb_ = -1;
@@ -110,6 +120,73 @@ TEST_F(WindowLayerTest, PresentShowsTheFrameUprightAtWindowScaledAndResizedSizes
   for (XEvent e; XNextEvent(dpy_, &e), e.type != ConfigureNotify || e.xconfigure.width != 320;) {
   }
   drawAndExpectUprightHalves(320, 240, 2);  // the surface may follow one swap late
+}
+
+}  // namespace
+
+namespace {
+
+OverlayImage filled(std::size_t width, std::size_t height, std::array<std::uint8_t, 4> bgra) {
+  OverlayImage image{width, height, {}};
+  for (std::size_t i = 0; i < width * height; ++i) image.pixels.insert(image.pixels.end(), bgra.begin(), bgra.end());
+  return image;
+}
+
+// The host's pictures go over the presented frame: opaque where they are opaque, blended where they are
+// half transparent (premultiplied), at their anchors, and nowhere else.
+TEST_F(WindowLayerTest, OverlayIsBlendedOverThePresentedFrameAtItsAnchors) {
+  auto overlay = std::make_shared<Overlay>();
+  layer_.setOverlay(overlay);
+  drawAndExpectUprightHalves(200, 120);  // nothing to show yet: the frame as it is
+  EXPECT_EQ(pixelAt(5, 112), 0x0000fful);
+
+  ASSERT_TRUE(overlay->setImage(OverlayAnchor::BottomLeft, filled(10, 6, {0, 255, 0, 255}), 4));
+  ASSERT_TRUE(overlay->setImage(OverlayAnchor::TopRight, filled(8, 8, {128, 128, 128, 128}), 2));
+  ASSERT_TRUE(overlay->setImage(OverlayAnchor::Centre, filled(2, 2, {255, 255, 255, 255})));
+  OverlayImage broken = filled(4, 4, {0, 0, 0, 255});
+  broken.pixels.resize(10);
+  EXPECT_FALSE(overlay->setImage(OverlayAnchor::TopLeft, broken)) << "bytes that do not match the size";
+  drawAndExpectUprightHalves(200, 120);  // the corners the halves test reads stay uncovered
+
+  // Bottom-left: x 4..13, rows 110..115 from the top.
+  EXPECT_EQ(pixelAt(4, 115), 0x00ff00ul);
+  EXPECT_EQ(pixelAt(13, 110), 0x00ff00ul);
+  EXPECT_EQ(pixelAt(3, 112), 0x0000fful) << "left of it";
+  EXPECT_EQ(pixelAt(8, 116), 0x0000fful) << "below it";
+  EXPECT_EQ(pixelAt(8, 109), 0x0000fful) << "above it";
+  EXPECT_EQ(pixelAt(14, 112), 0x0000fful) << "right of it";
+  // Top-right, half-transparent white over red: x 190..197, rows 2..9.
+  const unsigned long blended = pixelAt(193, 5);
+  EXPECT_GE(blended >> 16, 0xfdul);
+  EXPECT_NEAR(static_cast<double>((blended >> 8) & 0xff), 128.0, 2.0);
+  EXPECT_NEAR(static_cast<double>(blended & 0xff), 128.0, 2.0);
+  EXPECT_EQ(pixelAt(189, 5), 0xff0000ul) << "left of it";
+  EXPECT_EQ(pixelAt(193, 10), 0xff0000ul) << "below it";
+  // The centre: 2x2 at x 99..100, rows 59..60.
+  EXPECT_EQ(pixelAt(99, 59), 0xfffffful);
+  EXPECT_EQ(pixelAt(100, 60), 0xfffffful);
+
+  // A new picture in place of the old, then none at all.
+  overlay->setImage(OverlayAnchor::BottomLeft, filled(3, 3, {0, 0, 255, 255}), 4);
+  drawAndExpectUprightHalves(200, 120);
+  EXPECT_EQ(pixelAt(5, 114), 0xff0000ul) << "the new picture in red";
+  EXPECT_EQ(pixelAt(8, 112), 0x0000fful) << "the old one gone";
+  overlay->clear(OverlayAnchor::BottomLeft);
+  overlay->clear(OverlayAnchor::TopRight);
+  overlay->clear(OverlayAnchor::Centre);
+  EXPECT_TRUE(overlay->empty());
+  drawAndExpectUprightHalves(200, 120);
+  EXPECT_EQ(pixelAt(193, 5), 0xff0000ul);
+  EXPECT_EQ(pixelAt(99, 59), 0xff0000ul);
+
+  // Back on, then the layer lets go: its GL objects go with it (TearDown counts them).
+  overlay->setImage(OverlayAnchor::BottomLeft, filled(10, 6, {0, 255, 0, 255}), 4);
+  drawAndExpectUprightHalves(200, 120);
+  layer_.setOverlay(nullptr);
+  overlay.reset();
+  XClearWindow(dpy_, window_);
+  drawAndExpectUprightHalves(200, 120);
+  EXPECT_EQ(pixelAt(5, 112), 0x0000fful);
 }
 
 }  // namespace

@@ -2,8 +2,14 @@
 // inside a foreign window given by xscreensaver, and the German options
 // window with GTK's folder chooser driven by real clicks and keys
 // (xdotool). Screenshots go to build/artifacts/.
+#include <sys/wait.h>
+
 #include <cmath>
 #include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include <gmock/gmock.h>
 
 #include "platform/store/screen_saver_defaults.h"
 #include "support/render_fixture.h"
@@ -161,6 +167,165 @@ TEST_F(SaverGui, OptionsWindowChoosesAFolderThroughTheChooserAndReturnCloses) {
   auto store = plat::store::ScreenSaverDefaults::defaultsForModuleWithName("com.quelltrine.saver");
   ASSERT_TRUE(store);
   EXPECT_EQ(store->doubleForKey("interval"), 14.0) << "Return stored the untouched slider's value";
+}
+
+// The command lines xscreensaver builds from our settings entry: the <command> arguments plus one choice per
+// <boolean> (its arg-set, or its arg-unset, or nothing). Any other argument-bearing element fails the test, so
+// that a new one is not left out silently.
+std::vector<std::vector<std::string>> commandLinesOfSettingsEntry(const std::string& xml) {
+  auto words = [](const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+  };
+  std::vector<std::string> base;
+  const std::regex command(R"re(<command\s+arg="([^"]*)")re");
+  for (std::sregex_iterator m(xml.begin(), xml.end(), command), end; m != end; ++m) {
+    for (auto& w : words((*m)[1])) base.push_back(w);
+  }
+  std::vector<std::vector<std::string>> lines{base};
+  const std::regex boolean(R"re(<boolean\b[^>]*>)re"), set(R"re(arg-set="([^"]*)")re"),
+      unset(R"re(arg-unset="([^"]*)")re");
+  for (std::sregex_iterator m(xml.begin(), xml.end(), boolean), end; m != end; ++m) {
+    const std::string element = m->str();
+    std::smatch on, off;
+    const bool hasOn = std::regex_search(element, on, set), hasOff = std::regex_search(element, off, unset);
+    std::vector<std::vector<std::string>> next;
+    for (const auto& line : lines) {
+      for (const std::string& choice : {hasOn ? on[1].str() : std::string(), hasOff ? off[1].str() : std::string()}) {
+        auto extended = line;
+        for (auto& w : words(choice)) extended.push_back(w);
+        next.push_back(extended);
+      }
+    }
+    lines = next;
+  }
+  for (const char* other : {"<number", "<select", "<string", "<file"}) {
+    EXPECT_EQ(xml.find(other), std::string::npos) << other << " needs a place in this test";
+  }
+  return lines;
+}
+
+// Savers started in foreign windows, as xscreensaver's daemon and settings tool start them, all at once.
+class ForeignWindows : public SaverGui {
+ protected:
+  struct Run {
+    std::string name;
+    Window window = 0;
+    pid_t pid = -1;
+  };
+
+  void TearDown() override {
+    for (auto& r : runs_) {
+      if (r.pid > 0) ::kill(r.pid, SIGKILL), ::waitpid(r.pid, nullptr, 0);
+    }
+    SaverGui::TearDown();
+  }
+
+  Window makeWindow(int x, int y, unsigned w, unsigned h) {
+    Window win = XCreateSimpleWindow(display_, DefaultRootWindow(display_), x, y, w, h, 0, 0, 0);
+    XMapWindow(display_, win);
+    XSync(display_, False);
+    return win;
+  }
+  static std::string hexId(Window w) {
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%lx", w);
+    return id;
+  }
+  // args follow --bundle; env as for qtest::spawn (an empty value unsets).
+  void start(std::string name, Window w, std::vector<std::string> args, std::map<std::string, std::string> env) {
+    runs_.push_back({std::move(name), w, engine(std::move(args), std::move(env))});
+  }
+
+  // Near-white pixels (the overlay's text) in the bottom-left corner of a window.
+  int whiteInBottomLeft(Window w, int width, int height) {
+    auto luma = grab(display_, w);
+    int n = 0;
+    for (int y = height - 70; y < height && !luma.empty(); ++y) {
+      for (int x = 0; x < 140; ++x) n += luma[static_cast<std::size_t>(y * width + x)] > 225.0;
+    }
+    return n;
+  }
+
+  std::vector<Run> runs_;
+};
+
+TEST_F(ForeignWindows, EveryCommandLineOfTheSettingsEntryAndEveryHackOptionDrawsAndKeepsRunning) {
+  const auto lines = commandLinesOfSettingsEntry(qtest::readFile(std::string(QUELLTRINE_SOURCE_DIR) + "/data/quelltrine.xml"));
+  ASSERT_EQ(lines.size(), 2u) << "--root, with and without the frame rate";
+  EXPECT_THAT(lines, ::testing::Contains(std::vector<std::string>{"--root", "--fps"}));
+  constexpr unsigned kW = 160, kH = 120;
+  int slot = 0;
+  auto next = [&] {
+    const int i = slot++;
+    return makeWindow(10 + (i % 6) * (kW + 10), 10 + (i / 6) * (kH + 10), kW, kH);
+  };
+  for (const auto& line : lines) {
+    // The daemon: the window in XSCREENSAVER_WINDOW. The settings tool's preview: --window-id after the entry's words.
+    Window w = next();
+    start("daemon: " + ::testing::PrintToString(line), w, line, {{"XSCREENSAVER_WINDOW", hexId(w)}});
+    w = next();
+    auto preview = line;
+    preview.insert(preview.end(), {"--window-id", hexId(w)});
+    start("preview: " + ::testing::PrintToString(preview), w, preview, {});
+  }
+  // The options every hack's man page lists.
+  for (std::vector<std::string> args : {std::vector<std::string>{"-fps"}, {"--visual", "default"}, {"--install"},
+                                        {"-root", "-install", "-visual", "TrueColor", "-mono", "-no-fps"}}) {
+    Window w = next();
+    start(::testing::PrintToString(args), w, args, {{"XSCREENSAVER_WINDOW", hexId(w)}});
+  }
+  Window w = next();
+  start("--window-id=ID", w, {"--window-id=" + hexId(w)}, {});
+  w = next();
+  start("--display", w, {"--display", qtest::XvfbServer::display(), "--root"},
+        {{"XSCREENSAVER_WINDOW", hexId(w)}, {"DISPLAY", ""}});  // only the option names the display
+
+  // Each window shows a picture that moves, while its saver keeps running; llvmpipe shares two cores among
+  // all of them, so the first frames may take a while.
+  for (auto& r : runs_) {
+    SCOPED_TRACE(r.name);
+    double spread = 0;
+    for (int i = 0; i < 150 && spread <= 10.0 && ::waitpid(r.pid, nullptr, WNOHANG) == 0; ++i) {
+      std::this_thread::sleep_for(200ms);
+      auto luma = grab(display_, r.window);
+      double mean = 0, var = 0;
+      for (double v : luma) mean += v / double(luma.size());
+      for (double v : luma) var += (v - mean) * (v - mean) / double(luma.size());
+      spread = std::sqrt(var);
+    }
+    EXPECT_GT(spread, 10.0) << "a picture, not a blank";
+  }
+  std::this_thread::sleep_for(1s);
+  for (auto& r : runs_) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(::waitpid(r.pid, nullptr, WNOHANG), 0) << "still running";
+    ::kill(r.pid, SIGTERM);
+    EXPECT_EQ(qtest::waitExit(r.pid, 10s), 0) << "a clean end on SIGTERM";
+    r.pid = -1;
+  }
+}
+
+// The frame rate shows in the bottom-left corner over what the module draws, and only with --fps.
+TEST_F(ForeignWindows, FpsShowsTheFrameRateOverThePicture) {
+  const std::string dark = dir_ / "dark";
+  std::filesystem::create_directories(dark);
+  qtest::writeSolidPng(dark + "/night.png", 64, 40, {20, 24, 40});
+  quelltrine::settings::storeImageFolder(dark);
+  constexpr int kW = 480, kH = 300;
+  Window with = makeWindow(0, 0, kW, kH), without = makeWindow(0, kH + 20, kW, kH);
+  start("--fps", with, {"--root", "--fps"}, {{"XSCREENSAVER_WINDOW", hexId(with)}});
+  start("no --fps", without, {"--root"}, {{"XSCREENSAVER_WINDOW", hexId(without)}});
+  int text = 0;
+  for (int i = 0; i < 150 && text < 200; ++i) {
+    std::this_thread::sleep_for(200ms);
+    text = whiteInBottomLeft(with, kW, kH);
+  }
+  run({"import", "-window", std::to_string(with), artifacts_ + "/saver-fps.png"});
+  EXPECT_GE(text, 200) << "the text of the frame rate";
+  EXPECT_LT(whiteInBottomLeft(without, kW, kH), 10) << "no text without --fps";
 }
 
 }  // namespace

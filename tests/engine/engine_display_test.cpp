@@ -1,0 +1,91 @@
+// What the engine shows of its own: the frame-rate reading (on made-up
+// clocks) and the text it lays over a view.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/fps_meter.h"
+#include "engine/overlay_text.h"
+
+using namespace quelltrine::engine;
+using ::testing::ElementsAre;
+
+namespace {
+
+constexpr FpsMeter::Nanos kSecond = 1'000'000'000;
+
+TEST(FpsMeter, ReadsFramesAndLoadOncePerPeriod) {
+  FpsMeter meter;
+  meter.start(5 * kSecond, 100);
+  EXPECT_THAT(meter.lines(), ::testing::IsEmpty()) << "nothing to show before the first second";
+  // 30 frames over one second, a quarter of which the process spent on the CPU.
+  for (int i = 1; i < 30; ++i) ASSERT_FALSE(meter.frame(5 * kSecond + i * kSecond / 30, 100)) << i;
+  EXPECT_FALSE(meter.hasReading());
+  ASSERT_TRUE(meter.frame(6 * kSecond, 100 + kSecond / 4));
+  EXPECT_DOUBLE_EQ(meter.fps(), 30.0);
+  EXPECT_DOUBLE_EQ(meter.load(), 0.25);
+  EXPECT_THAT(meter.lines(), ElementsAre("FPS:  30.0", "Load: 25.0%"));
+
+  // The next period counts afresh: 8 frames over two seconds (a late frame), the GPU driver's threads using
+  // more than one core.
+  for (int i = 1; i < 8; ++i) ASSERT_FALSE(meter.frame(6 * kSecond + i * kSecond / 8, 100)) << i;
+  ASSERT_TRUE(meter.frame(8 * kSecond, 100 + kSecond / 4 + 3 * kSecond));
+  EXPECT_DOUBLE_EQ(meter.fps(), 4.0);
+  EXPECT_DOUBLE_EQ(meter.load(), 1.5);
+  EXPECT_THAT(meter.lines(), ElementsAre("FPS:  4.0", "Load: 150.0%"));
+
+  // A CPU clock that reads less than before is no load, never a negative one.
+  ASSERT_TRUE(meter.frame(9 * kSecond, 0));
+  EXPECT_DOUBLE_EQ(meter.load(), 0.0);
+}
+
+struct TextStats {
+  int white = 0;           // opaque and white
+  int dark = 0;            // mostly opaque and dark: the outline
+  int notPremultiplied = 0;
+};
+
+TextStats stats(const plat::gpu::OverlayImage& image) {
+  TextStats s;
+  for (std::size_t i = 0; i + 3 < image.pixels.size(); i += 4) {
+    const std::uint8_t b = image.pixels[i], g = image.pixels[i + 1], r = image.pixels[i + 2], a = image.pixels[i + 3];
+    s.white += a == 255 && r > 240 && g > 240 && b > 240;
+    s.dark += a > 180 && r < 60 && g < 60 && b < 60;
+    s.notPremultiplied += r > a || g > a || b > a;
+  }
+  return s;
+}
+
+TEST(OverlayText, WhiteOutlinedPremultipliedTextThatGrowsWithLinesAndScale) {
+  EXPECT_TRUE(renderOverlayText({}, 1.0).empty());
+
+  const auto one = renderOverlayText({"FPS:  30.0"}, 1.0);
+  ASSERT_FALSE(one.empty());
+  EXPECT_EQ(one.pixels.size(), one.width * one.height * 4);
+  const TextStats s = stats(one);
+  EXPECT_GT(s.white, 50) << "the glyphs";
+  EXPECT_GT(s.dark, 50) << "their outline, so that the text reads on a light picture";
+  EXPECT_EQ(s.notPremultiplied, 0);
+  // The text sits inside the picture: the border rows and columns are clear.
+  EXPECT_EQ(one.pixels[3], 0);
+  EXPECT_EQ(one.pixels.back(), 0);
+  EXPECT_GE(one.height, static_cast<std::size_t>(kOverlayTextPixels));
+
+  const auto two = renderOverlayText({"FPS:  30.0", "Load: 12.5%"}, 1.0);
+  EXPECT_GT(two.height, one.height * 3 / 2);
+  EXPECT_GT(two.width, one.width) << "the longer second line";
+
+  const auto doubled = renderOverlayText({"FPS:  30.0"}, 2.0);
+  EXPECT_NEAR(static_cast<double>(doubled.height) / static_cast<double>(one.height), 2.0, 0.25);
+  EXPECT_NEAR(static_cast<double>(doubled.width) / static_cast<double>(one.width), 2.0, 0.25);
+  // A nonsense scale counts as 1.
+  EXPECT_EQ(renderOverlayText({"FPS:  30.0"}, -3.0).height, one.height);
+
+  // A notice may carry a folder name that is not UTF-8, or German text.
+  const auto notice = renderOverlayText({"Keine Bilder in /home/b\xe4r/Fotos", "\u201eUrlaub\u201c \u00fcberall"}, 1.0);
+  EXPECT_FALSE(notice.empty());
+  EXPECT_GT(stats(notice).white, 50);
+}
+
+}  // namespace
