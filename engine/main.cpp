@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,9 @@
 #include "engine/command_line.h"
 #include "engine/gtk_presenter.h"
 #include "engine/program_name.h"
+#include "engine/render_progress.h"
 #include "engine/x11_session.h"
+#include "platform/gpu/command_buffer.h"
 #include "platform/gpu/device.h"
 #include "platform/runtime/bundle.h"
 #include "platform/ui/open_panel.h"
@@ -77,7 +80,16 @@ int renderPNG(const Options& o) {
     std::cerr << programName() << ": " << cls->name << " did not create a view\n";
     return 1;
   }
-  plat::rt::Value result = plat::rt::send(*view, "debugRenderPNGToPath:frames:", {o.pngPath, o.frames});
+  plat::rt::Value result;
+  {
+    // On a terminal, a bar shows the frames as the GPU layer completes them;
+    // scripts and logs get nothing.
+    std::optional<RenderProgress> progress;
+    if (::isatty(STDERR_FILENO) == 1) {
+      progress.emplace(STDERR_FILENO, o.frames > 1 ? o.frames : 1, plat::gpu::completedCommandBufferCount);
+    }
+    result = plat::rt::send(*view, "debugRenderPNGToPath:frames:", {o.pngPath, o.frames});
+  }
   if (auto* e = std::get_if<plat::rt::Error>(&result)) {
     std::cerr << programName() << ": " << e->message << "\n";
     return 1;

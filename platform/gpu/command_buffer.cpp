@@ -3,6 +3,7 @@
 // drawables and places a fence that waitUntilCompleted waits for.
 #include "platform/gpu/command_buffer.h"
 
+#include <atomic>
 #include <cassert>
 #include <cstring>
 
@@ -106,6 +107,10 @@ void runPass(Core& core, const RecordedPass& pass) {
 
 }  // namespace
 }  // namespace detail
+
+namespace {
+std::atomic<std::uint64_t> completedBuffers{0};
+}  // namespace
 
 // Encoder ------------------------------------------------------------------
 
@@ -215,7 +220,10 @@ void CommandBuffer::waitUntilCompleted() {
   }
   status_ = Status::Completed;
   releaseResources();
+  completedBuffers.fetch_add(1, std::memory_order_relaxed);
 }
+
+std::uint64_t completedCommandBufferCount() { return completedBuffers.load(std::memory_order_relaxed); }
 
 void CommandBuffer::releaseResources() {
   passes_.clear();

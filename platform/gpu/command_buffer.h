@@ -5,6 +5,7 @@
 // pipelines used by the buffer stay alive until it is completed or released.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -51,5 +52,11 @@ class CommandBuffer {
   void* fence_ = nullptr;  // GLsync
   Status status_ = Status::NotEnqueued;
 };
+
+// How many committed command buffers have been waited for to completion in
+// this process so far. Offscreen frames are waited for, on-screen frames
+// are not, so a host can follow an offscreen render's progress by reading
+// this from another thread while the render runs. Never decreases.
+std::uint64_t completedCommandBufferCount();
 
 }  // namespace plat::gpu

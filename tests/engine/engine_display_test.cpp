@@ -1,5 +1,5 @@
 // What the engine shows of its own: the frame-rate reading (on made-up
-// clocks) and the text it lays over a view.
+// clocks), the text it lays over a view, and the render-png progress line.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,9 +7,12 @@
 
 #include "engine/fps_meter.h"
 #include "engine/overlay_text.h"
+#include "engine/render_progress.h"
 
 using namespace quelltrine::engine;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -38,6 +41,30 @@ TEST(FpsMeter, ReadsFramesAndLoadOncePerPeriod) {
   // A CPU clock that reads less than before is no load, never a negative one.
   ASSERT_TRUE(meter.frame(9 * kSecond, 0));
   EXPECT_DOUBLE_EQ(meter.load(), 0.0);
+}
+
+TEST(RenderProgress, ShowsFramesRateAndTimeLeftWithinTheTerminal) {
+  // Nothing done yet: no rate and no time left to tell.
+  EXPECT_EQ(formatRenderProgress(0, 300, 0.5, 80), "[" + std::string(40, '.') + "] 0/300 frames");
+  // A third done in ten seconds: 10 fps, twenty seconds left, the bar a third full.
+  EXPECT_EQ(formatRenderProgress(100, 300, 10.0, 80),
+            "[" + std::string(13, '#') + std::string(27, '.') + "] 100/300 frames  10.0 fps  0:20 left");
+  EXPECT_EQ(formatRenderProgress(300, 300, 12.0, 80),
+            "[" + std::string(40, '#') + "] 300/300 frames  25.0 fps  0:00 left");
+  // Long renders show hours; a part second left counts as a whole one.
+  EXPECT_THAT(formatRenderProgress(1, 10000, 1.0, 120), HasSubstr("2:46:39 left"));
+  EXPECT_THAT(formatRenderProgress(2, 3, 1.0, 80), HasSubstr("0:01 left"));
+
+  for (int columns : {80, 60, 45, 30, 12, 1}) {
+    SCOPED_TRACE(columns);
+    EXPECT_LE(formatRenderProgress(150, 300, 3.0, columns).size(), static_cast<std::size_t>(columns));
+  }
+  EXPECT_THAT(formatRenderProgress(150, 300, 3.0, 30), Not(HasSubstr("["))) << "no room for a bar: the text alone";
+
+  // More frames than asked for (another waited buffer) and odd totals stay in range.
+  EXPECT_THAT(formatRenderProgress(7, 5, 1.0, 80), HasSubstr("5/5 frames"));
+  EXPECT_THAT(formatRenderProgress(-3, 5, 1.0, 80), HasSubstr("0/5 frames"));
+  EXPECT_THAT(formatRenderProgress(0, 0, 1.0, 80), HasSubstr("0/1 frames"));
 }
 
 struct TextStats {
