@@ -95,6 +95,7 @@ TEST_F(Gui, HackModeDrawsIntoTheForeignWindowAndEndsWithIt) {
   EXPECT_TRUE(waitExit(pid, 5s) == 0 && value("released") == 1);
   // A missing window and bad arguments are errors, not hangs.
   EXPECT_EQ(waitExit(engine({"-window-id", "0x1fffff0"}), 5s), 1);
+  EXPECT_EQ(waitExit(engine({"--root", "--display", ":4999"}), 5s), 1) << "--display wins over $DISPLAY";
   EXPECT_EQ(waitExit(engine({"--colour"}), 5s), 2);
 }
 
@@ -122,7 +123,7 @@ TEST_F(Gui, OptionsWindowSliderMovesBySecondsFromTheKeyboard) {
     pid_t pid = engine({"configure"});
     Window w = qtest::windowNamed("Quelltrine Screensaver");
     ASSERT_NE(w, 0u);
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(500ms);
     // "Fertig" has the focus; Tab takes it to the slider, the window's only other control.
     std::vector<std::string> command{"xdotool", "windowfocus", "--sync", std::to_string(w), "key", "Tab"};
     command.insert(command.end(), c.keys.begin(), c.keys.end());
