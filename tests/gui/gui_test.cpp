@@ -100,7 +100,8 @@ TEST_F(Gui, HackModeDrawsIntoTheForeignWindowAndEndsWithIt) {
 }
 
 TEST_F(Gui, OptionsWindowReturnPressesFertig) {
-  pid_t pid = engine({"configure"});
+  // Shown on the display named by --display, the only one it is told of.
+  pid_t pid = engine({"configure", "--display", qtest::XvfbServer::display()}, {{"DISPLAY", ""}});
   Window w = qtest::windowNamed("Quelltrine Screensaver");
   ASSERT_NE(w, 0u);
   // Real key presses (GTK ignores sent events): Return presses "Fertig", its key equivalent, wherever focus is.
