@@ -12,9 +12,13 @@
 
 namespace quelltrine::engine {
 
-// Exit status: 0 after a normal end (closed, q/Escape, SIGTERM/SIGINT, the
-// foreign window destroyed), 1 when the display, the window or a view
-// cannot be had (one line on err).
+// Exit status: 0 after a normal end (closed, q/Escape, the foreign window
+// destroyed), 1 when the display, the window or a view cannot be had (one
+// line on err). SIGTERM, SIGINT and SIGHUP end the loop and, after the
+// clean-up, the process by that same signal; a loop stuck in a frame is
+// ended by the signal within half a second. A lost X server ends the process
+// at once with one line on stderr and status 1, also in the middle of a
+// frame.
 int runX11Session(const Options& options, const plat::rt::ClassInfo& viewClass, std::ostream& err);
 
 }  // namespace quelltrine::engine
