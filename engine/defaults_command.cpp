@@ -1,8 +1,10 @@
 #include "engine/defaults_command.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
 #include <variant>
 
@@ -58,6 +60,16 @@ std::shared_ptr<ScreenSaverDefaults> openStore(std::ostream& err) {
   return store;
 }
 
+// The values count as read once they reached the reader: a pipe whose
+// reader went away (SIGPIPE is ignored) or a full disk is a failure.
+int flushOutput(std::ostream& out, std::ostream& err) {
+  errno = 0;
+  if (out.flush()) return 0;
+  err << "defaults: cannot write to standard output" << (errno != 0 ? std::string(": ") + std::strerror(errno) : "")
+      << '\n';
+  return 1;
+}
+
 int flush(ScreenSaverDefaults& store, std::ostream& err) {
   if (store.synchronize()) return 0;
   err << "defaults: could not write " << store.path() << '\n';
@@ -78,7 +90,7 @@ int runDefaultsCommand(const std::vector<std::string>& args, std::ostream& out, 
     const auto all = store->dictionaryRepresentation();
     if (args.size() == 1) {
       for (const auto& [key, value] : all) out << key << " = " << formatValue(value) << '\n';
-      return 0;
+      return flushOutput(out, err);
     }
     auto it = all.find(args[1]);
     if (it == all.end()) {
@@ -86,7 +98,7 @@ int runDefaultsCommand(const std::vector<std::string>& args, std::ostream& out, 
       return 1;
     }
     out << formatValue(it->second) << '\n';
-    return 0;
+    return flushOutput(out, err);
   }
 
   if (verb == "write") {
