@@ -116,7 +116,14 @@ int runDefaultsCommand(const std::vector<std::string>& args, std::ostream& out, 
     } else {
       store->setObject(args[2], key);
     }
-    return flush(*store, err);
+    const int status = flush(*store, err);
+    // Stored as asked, like any other value; but say that the saver will
+    // not use it, rather than let a 1-second setting look like it failed.
+    if (status == 0 && key == settings::kIntervalKey && !(seconds > settings::kMinimumUsableInterval)) {
+      err << "defaults: note: the saver shows each picture for " << formatDouble(settings::kDefaultInterval)
+          << " seconds while interval is " << formatDouble(settings::kMinimumUsableInterval) << " or less\n";
+    }
+    return status;
   }
 
   if (verb == "delete") {

@@ -252,5 +252,23 @@ TEST_F(DefaultsCommandTest, RoundTripPrintsNumbersAsWrittenAndBadInputExitsTwoWi
   EXPECT_TRUE(run({"write", "interval", "20"}) == 1 && err_.str().find("cannot open") != std::string::npos);
 }
 
+TEST_F(DefaultsCommandTest, AnIntervalTheSaverDoesNotUseIsStoredAsAskedWithANote) {
+  const std::string note = "defaults: note: the saver shows each picture for 14 seconds while interval is 2 or less\n";
+  for (const auto& [written, readBack] : std::vector<std::pair<std::string, std::string>>{
+           {"1", "1"}, {"-5", "-5"}, {"0", "0"}, {"2", "2"}, {"2.0", "2"}}) {
+    SCOPED_TRACE(written);
+    EXPECT_EQ(run({"write", "interval", written}), 0);
+    EXPECT_EQ(err_.str(), note);
+    EXPECT_EQ(run({"read", "interval"}), 0);
+    EXPECT_EQ(out_.str(), readBack + "\n") << "stored as asked";
+    EXPECT_EQ(effectiveInterval(), 14.0);
+  }
+  for (const char* used : {"2.5", "14", "600"}) {
+    SCOPED_TRACE(used);
+    EXPECT_EQ(run({"write", "interval", used}), 0);
+    EXPECT_EQ(err_.str(), "") << "no note for a value the saver uses";
+  }
+}
+
 }  // namespace
 }  // namespace quelltrine
