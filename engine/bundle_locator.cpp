@@ -8,7 +8,14 @@
 
 #include "platform/runtime/bundle.h"
 
+#ifndef QUELLTRINE_INSTALLED_BUNDLE
+#error "the build defines QUELLTRINE_INSTALLED_BUNDLE from its install layout"
+#endif
+
 namespace quelltrine::engine {
+
+const char* const kInstalledBundle = QUELLTRINE_INSTALLED_BUNDLE;
+
 namespace {
 
 bool hasManifest(const std::string& bundle) {
@@ -37,11 +44,11 @@ std::optional<std::string> locateBundle(const BundleSearch& s, std::string* erro
   };
   if (!s.option.empty()) return given(s.option, "--bundle");
   if (!s.environment.empty()) return given(s.environment, "QUELLTRINE_BUNDLE");
-  if (isInside(s.executableDir, s.buildTreeDir) && hasManifest(s.buildTreeBundle)) return s.buildTreeBundle;
   if (!s.executableDir.empty()) {
     std::string installed = s.executableDir + "/" + s.installedRelative;
     if (hasManifest(installed)) return canonical(installed);
   }
+  if (isInside(s.executableDir, s.buildTreeDir) && hasManifest(s.buildTreeBundle)) return s.buildTreeBundle;
   if (error) *error = "cannot find the saver bundle Quelltrine.saver (use --bundle PATH)";
   return std::nullopt;
 }

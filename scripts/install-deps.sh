@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quelltrine builds, runs and tests with.
 # Safe to run again: apt-get skips what is already there.
+#   scripts/install-deps.sh              build, run and test
+#   scripts/install-deps.sh --package    also build and check the Debian package
 set -euo pipefail
 
 PACKAGES=(
@@ -16,7 +18,13 @@ PACKAGES=(
   libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libheif-dev libstb-dev
   # GUI tests
   xvfb xauth xdotool x11-apps imagemagick x11-xserver-utils
+  # install tests: the manual page and the desktop entry
+  man-db groff-base desktop-file-utils
 )
+if [[ "${1:-}" == "--package" ]]; then
+  # scripts/package.sh and scripts/check-package.sh
+  PACKAGES+=(build-essential debhelper dpkg-dev lintian)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

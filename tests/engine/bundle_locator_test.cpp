@@ -1,0 +1,86 @@
+// Where the engine finds the saver bundle: in an installed tree, in the
+// build tree, or where the user says; on made-up folder trees.
+#include <filesystem>
+#include <fstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/bundle_locator.h"
+#include "sys/temp_env.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quelltrine::engine::BundleSearch;
+using quelltrine::engine::locateBundle;
+using ::testing::HasSubstr;
+
+class BundleLocator : public ::testing::Test {
+ protected:
+  // A bundle folder with its manifest.
+  std::string bundle(const std::string& relative) {
+    std::string path = dir_ / relative;
+    fs::create_directories(path + "/Contents");
+    std::ofstream(path + "/Contents/Info.ini") << "[Bundle]\nExecutable=X\nPrincipalClass=Y\n";
+    return fs::canonical(path).string();
+  }
+  std::string folder(const std::string& relative) {
+    fs::create_directories(dir_ / relative);
+    return dir_ / relative;
+  }
+  // A search as the engine makes it, for an engine in `exeDir`, with a
+  // build tree at build/ whose bundle exists.
+  BundleSearch search(const std::string& exeDir) {
+    BundleSearch s;
+    s.executableDir = folder(exeDir);
+    s.buildTreeDir = folder("build");
+    s.buildTreeBundle = bundle("build/Quelltrine.saver");
+    s.installedRelative = "../lib/quelltrine/Quelltrine.saver";
+    return s;
+  }
+  qtest::TempDir dir_;
+};
+
+TEST_F(BundleLocator, InstalledBundleBesideTheEngineWinsOverTheBuildTree) {
+  const std::string installed = bundle("usr/lib/quelltrine/Quelltrine.saver");
+  EXPECT_EQ(locateBundle(search("usr/bin"), nullptr), installed);
+
+  // An install staged inside the build tree runs its own bundle, not the
+  // build tree's: that is what a test of the installed tree relies on.
+  const std::string staged = bundle("build/stage/usr/lib/quelltrine/Quelltrine.saver");
+  EXPECT_EQ(locateBundle(search("build/stage/usr/bin"), nullptr), staged);
+}
+
+TEST_F(BundleLocator, BuildTreeBundleOnlyForAnEngineInTheBuildTree) {
+  EXPECT_EQ(locateBundle(search("build/engine"), nullptr), search("build/engine").buildTreeBundle);
+
+  // The same bundle is not found for an engine elsewhere: an installed
+  // engine must not run whatever build tree it was made in.
+  std::string error;
+  EXPECT_EQ(locateBundle(search("opt/bin"), &error), std::nullopt);
+  EXPECT_THAT(error, HasSubstr("--bundle"));
+  // A folder whose name merely starts with the build tree's is not inside it.
+  EXPECT_EQ(locateBundle(search("build-other/engine"), nullptr), std::nullopt);
+}
+
+TEST_F(BundleLocator, PathGivenByTheUserIsUsedAloneAndAWrongOneIsReported) {
+  bundle("usr/lib/quelltrine/Quelltrine.saver");
+  const std::string own = bundle("mine/Other.saver");
+  BundleSearch s = search("usr/bin");
+  s.option = own;
+  s.environment = dir_ / "nowhere";
+  EXPECT_EQ(locateBundle(s, nullptr), own) << "--bundle comes before the environment";
+
+  std::string error;
+  s.option = folder("empty.saver");  // a folder without a manifest
+  EXPECT_EQ(locateBundle(s, &error), std::nullopt);
+  EXPECT_THAT(error, HasSubstr(s.option));
+  EXPECT_THAT(error, HasSubstr("(from --bundle)"));
+
+  s.option.clear();
+  EXPECT_EQ(locateBundle(s, &error), std::nullopt) << "not replaced by the installed bundle";
+  EXPECT_THAT(error, HasSubstr("(from QUELLTRINE_BUNDLE)"));
+}
+
+}  // namespace

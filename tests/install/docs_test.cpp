@@ -1,0 +1,190 @@
+// The installed manual pages and desktop entry: they format without
+// warnings, `man quelltrine` (what xscreensaver-settings' "Documentation..."
+// runs) finds the page, the options and commands of each page are exactly
+// those of the installed engine's --help, every option --help names is one
+// the command line takes, the desktop entry passes desktop-file-validate and
+// starts a command that exists, and the package's changelog is at the
+// engine's version.
+#include <map>
+#include <regex>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/command_line.h"
+#include "install/installed_tree.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace qtest;
+using ::testing::ContainerEq;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+const std::string kUsr = "/usr";
+
+std::string manDir() { return stagedPrefix(kUsr) + "/share/man"; }
+std::string engine() { return stagedPrefix(kUsr) + "/bin/quelltrine-saver"; }
+
+struct Words {
+  std::set<std::string> options;   // "-root", "--frames", ...
+  std::set<std::string> commands;  // "configure", ...
+};
+
+std::set<std::string> optionsIn(const std::string& text) {
+  static const std::regex option(R"((?:^|[\s\[|,(])(--?[A-Za-z][A-Za-z0-9-]*))");
+  std::set<std::string> found;
+  for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it) found.insert((*it)[1]);
+  return found;
+}
+
+// --help: entries start two spaces in, the option column ends at the first
+// run of two spaces; entries after "Commands:" begin with the command's name.
+Words helpWords(const std::string& help) {
+  Words w;
+  bool commands = false;
+  for (const auto& line : lines(help)) {
+    if (line.rfind("Commands:", 0) == 0) commands = true;
+    if (line.size() < 3 || line.compare(0, 2, "  ") != 0 || line[2] == ' ') continue;
+    std::string column = line.substr(2, line.find("  ", 2) - 2);
+    if (commands && column[0] != '-') w.commands.insert(column.substr(0, column.find(' ')));
+    for (const auto& o : optionsIn(column)) w.options.insert(o);
+  }
+  return w;
+}
+
+// Roff text as a reader sees it: "\-" a dash, no font changes, no macro names.
+std::string plain(std::string line) {
+  line = std::regex_replace(line, std::regex(R"(\\f(\[[^\]]*\]|\(..|.))"), "");
+  line = std::regex_replace(line, std::regex(R"(\\-)"), "-");
+  line = std::regex_replace(line, std::regex(R"(\\[%&])"), "");
+  line = std::regex_replace(line, std::regex(R"(^\.[A-Za-z]+\s*)"), "");
+  for (char& c : line) c = c == '"' ? ' ' : c;
+  return line;
+}
+
+// The lines of one section (.SH NAME) of a man page.
+std::vector<std::string> section(const std::string& page, const std::string& name) {
+  std::vector<std::string> out;
+  bool inside = false;
+  for (const auto& line : lines(page)) {
+    if (line.rfind(".SH", 0) == 0) {
+      inside = plain(line).find(name) == 0;
+      continue;
+    }
+    if (inside && line.rfind(".\\\"", 0) != 0) out.push_back(line);
+  }
+  return out;
+}
+
+// The tags of a section's .TP entries: the line after each .TP.
+std::vector<std::string> tags(const std::vector<std::string>& sectionLines) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i + 1 < sectionLines.size(); ++i) {
+    if (sectionLines[i].rfind(".TP", 0) == 0) out.push_back(plain(sectionLines[i + 1]));
+  }
+  return out;
+}
+
+class ManPage : public ::testing::TestWithParam<std::string> {
+ protected:
+  std::string path() const { return manDir() + "/man6/" + GetParam(); }
+};
+
+TEST_P(ManPage, FormatsWithoutWarnings) {
+  // As lintian checks pages: man-db's warnings, then groff's own at -ww.
+  Ran man = run("LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z " + shellQuote(path()));
+  EXPECT_EQ(man.status, 0);
+  EXPECT_THAT(man.err, IsEmpty());
+  Ran groff = run("groff -man -ww -z -Tutf8 " + shellQuote(path()));
+  EXPECT_EQ(groff.status, 0);
+  EXPECT_THAT(groff.err, IsEmpty());
+}
+
+TEST_P(ManPage, OptionsAndCommandsAreThoseOfHelp) {
+  Ran help = run(shellQuote(engine()) + " --help");
+  ASSERT_EQ(help.status, 0) << help.err;
+  const Words fromHelp = helpWords(help.out);
+  ASSERT_THAT(fromHelp.options, ::testing::Contains("--help")) << "--help's layout changed:\n" << help.out;
+  ASSERT_THAT(fromHelp.commands, ::testing::Contains("configure")) << "--help's layout changed:\n" << help.out;
+
+  const std::string page = readText(path());
+  Words options, synopsis;
+  for (const auto& tag : tags(section(page, "OPTIONS"))) {
+    for (const auto& o : optionsIn(tag)) options.options.insert(o);
+  }
+  for (const auto& tag : tags(section(page, "COMMANDS"))) {
+    options.commands.insert(tag.substr(0, tag.find(' ')));
+    for (const auto& o : optionsIn(tag)) options.options.insert(o);
+  }
+  std::string synopsisText;
+  for (const auto& line : section(page, "SYNOPSIS")) synopsisText += plain(line) + "\n";
+  synopsis.options = optionsIn(synopsisText);
+  for (const auto& command : fromHelp.commands) {
+    if (std::regex_search(synopsisText, std::regex("(^|\\s)" + command + "(\\s|$)"))) synopsis.commands.insert(command);
+  }
+
+  EXPECT_THAT(options.options, ContainerEq(fromHelp.options)) << "OPTIONS and COMMANDS against --help";
+  EXPECT_THAT(options.commands, ContainerEq(fromHelp.commands)) << "COMMANDS against --help";
+  EXPECT_THAT(synopsis.options, ContainerEq(fromHelp.options)) << "SYNOPSIS against --help";
+  EXPECT_THAT(synopsis.commands, ContainerEq(fromHelp.commands)) << "SYNOPSIS against --help";
+}
+
+// quelltrine.6 is what xscreensaver-settings opens for the hack.
+INSTANTIATE_TEST_SUITE_P(Installed, ManPage, ::testing::Values("quelltrine-saver.6", "quelltrine.6"),
+                         [](const auto& page) { return page.param == "quelltrine.6" ? "Hack" : "Program"; });
+
+TEST(ManLookup, FindsThePageByTheHacksName) {
+  for (const char* name : {"quelltrine", "quelltrine-saver"}) {
+    SCOPED_TRACE(name);
+    Ran where = run("man -M " + shellQuote(manDir()) + " -w 6 " + name);
+    EXPECT_EQ(where.status, 0) << where.err;
+    // The staged page (man shows a link by its target's path), not a system one.
+    EXPECT_THAT(where.out, StartsWith(manDir() + "/man6/quelltrine-saver.6"));
+  }
+}
+
+TEST(Help, EveryOptionItNamesIsOneTheCommandLineTakes) {
+  using quelltrine::engine::parseCommandLine;
+  const std::string unknownProbe = "--no-such-option-at-all";
+  const std::string unknownError = parseCommandLine({unknownProbe}, nullptr).error;
+  ASSERT_THAT(unknownError, HasSubstr(unknownProbe));
+  for (const auto& option : helpWords(quelltrine::engine::usageText()).options) {
+    // An option that needs a value may fail alone, but not as unknown.
+    std::string unknown = unknownError;
+    unknown.replace(unknown.find(unknownProbe), unknownProbe.size(), option);
+    EXPECT_NE(parseCommandLine({option}, nullptr).error, unknown) << option;
+  }
+}
+
+TEST(DesktopEntry, IsValidAndStartsTheOptionsWindowOfTheInstalledEngine) {
+  const std::string entry = stagedPrefix(kUsr) + "/share/applications/quelltrine-saver.desktop";
+  Ran validate = run("desktop-file-validate " + shellQuote(entry));
+  EXPECT_EQ(validate.status, 0);
+  EXPECT_THAT(validate.out + validate.err, IsEmpty());
+
+  std::map<std::string, std::string> keys;
+  for (const auto& line : lines(readText(entry))) {
+    auto eq = line.find('=');
+    if (eq != std::string::npos) keys[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  const std::string exec = keys["Exec"];
+  const std::string program = exec.substr(0, exec.find(' '));
+  const std::string command = exec.substr(program.size() + (program.size() < exec.size()));
+  EXPECT_TRUE(fs::is_regular_file(stagedPrefix(kUsr) + "/bin/" + program)) << exec;
+  EXPECT_THAT(helpWords(quelltrine::engine::usageText()).commands, ::testing::Contains(command)) << exec;
+}
+
+TEST(Package, ChangelogIsAtTheEnginesVersion) {
+  Ran version = run(shellQuote(engine()) + " --version");
+  ASSERT_EQ(version.status, 0) << version.err;
+  // "quelltrine (0.1.0) unstable; urgency=medium"
+  std::smatch m;
+  const std::string changelog = readText(std::string(QUELLTRINE_SOURCE_DIR) + "/debian/changelog");
+  ASSERT_TRUE(std::regex_search(changelog, m, std::regex(R"(^quelltrine \(([^)]+)\))")));
+  EXPECT_EQ(version.out, "quelltrine-saver " + m[1].str() + "\n");
+}
+
+}  // namespace
