@@ -251,6 +251,51 @@ std::string damagedName(const std::string& path) {
   return candidate;
 }
 
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file that `path` finally names: the end of a chain of symbolic links
+// (a relative one read from the folder of the link that holds it), or path
+// itself. A chain that ends at nothing gives the missing name, which a write
+// creates. nullopt, with errno, for a loop, a chain of more than 40 links,
+// or a link that cannot be read.
+std::optional<std::string> finalTarget(const std::string& path) {
+  std::string current = path;
+  for (int links = 0; links <= 40; ++links) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0) {
+      if (errno == ENOENT) return current;
+      return std::nullopt;
+    }
+    if (!S_ISLNK(st.st_mode)) return current;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    for (;;) {
+      const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+      if (n < 0) return std::nullopt;
+      if (static_cast<std::size_t>(n) < target.size()) {
+        target.resize(static_cast<std::size_t>(n));
+        break;
+      }
+      target.resize(target.size() * 2);  // changed since lstat, or a file system that reports no size
+    }
+    if (target.empty()) {
+      errno = ENOENT;
+      return std::nullopt;
+    }
+    current = target.front() == '/' ? target : plat::sys::joinPath(folderOf(current), target);
+  }
+  errno = ELOOP;
+  return std::nullopt;
+}
+
 class LockFile {
  public:
   explicit LockFile(const std::string& path)
@@ -405,16 +450,28 @@ void ScreenSaverDefaults::discardCachedFile() {
 bool ScreenSaverDefaults::synchronize() {
   std::lock_guard<std::mutex> lock(mu_);
   if (g_mkdir_with_parents(folder_.c_str(), 0700) != 0) return false;
+  // The lock stays beside the name the store was opened by, also when that
+  // is a link into another folder (a repository of dotfiles gets no lock
+  // file); writers of this store all come through that name.
   LockFile fileLock(path_ + ".lock");
   if (!fileLock.held()) return false;
 
+  // A symbolic link (people keep dotfiles in a repository and link them)
+  // is written through: the new file replaces its final target, and the
+  // link stays. The temporary file goes beside the target, since a rename
+  // only replaces a file within one file system.
+  const std::optional<std::string> target = finalTarget(path_);
+  if (!target) return false;
+  const std::string targetFolder = folderOf(*target);
+  const bool throughLink = *target != path_;
+
   // Only a writer holding the lock has a temporary file, so any left over
   // belongs to one that died mid-write.
-  const std::string tmpPrefix = moduleName_ + ".conf.tmp-";
-  if (auto names = plat::sys::listDirectoryNames(folder_)) {
+  const std::string tmpPrefix = nameOf(*target) + ".tmp-";
+  if (auto names = plat::sys::listDirectoryNames(targetFolder)) {
     for (const std::string& name : *names) {
       if (name.compare(0, tmpPrefix.size(), tmpPrefix) == 0) {
-        ::unlink(plat::sys::joinPath(folder_, name).c_str());
+        ::unlink(plat::sys::joinPath(targetFolder, name).c_str());
       }
     }
   }
@@ -434,9 +491,15 @@ bool ScreenSaverDefaults::synchronize() {
     cacheValid_ = true;
     return true;
   }
+  if (current.damaged && throughLink) {
+    // What a link leads to is the user's: a folder or a device there is
+    // never moved aside, and a file is moved aside only beside itself.
+    struct stat st {};
+    if (::lstat(target->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
+  }
 
   const std::string data = serialise(merged, moduleName_);
-  std::string tmp = plat::sys::joinPath(folder_, tmpPrefix + "XXXXXX");
+  std::string tmp = plat::sys::joinPath(targetFolder, tmpPrefix + "XXXXXX");
   const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
@@ -444,14 +507,16 @@ bool ScreenSaverDefaults::synchronize() {
   // Keep what cannot be understood (the good keys carry over), set aside
   // only now that its replacement is written, so that a failed write never
   // leaves other readers without the file.
-  if (ok && current.damaged) ok = ::rename(path_.c_str(), damagedName(path_).c_str()) == 0;
-  if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
+  if (ok && current.damaged && current.identity.exists) {
+    ok = ::rename(target->c_str(), damagedName(*target).c_str()) == 0;
+  }
+  if (!ok || ::rename(tmp.c_str(), target->c_str()) != 0) {
     ::unlink(tmp.c_str());
     return false;
   }
   // The rename is durable only once the folder is on disk too. If that
   // fsync fails the new contents are still in place for every reader.
-  fsyncFolder(folder_);
+  fsyncFolder(targetFolder);
 
   pending_.clear();
   cachedValues_ = std::move(merged);

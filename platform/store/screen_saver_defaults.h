@@ -7,7 +7,9 @@
 // never fail on a damaged file: they see what can be understood of it, and
 // the next synchronize() keeps the damaged file aside and writes a good one.
 // A read costs one stat() while the file is unchanged; it is re-parsed only
-// when its identity (device, inode, size, mtime) changes. The store does not
+// when its identity (device, inode, size, mtime) changes. A file that is a
+// symbolic link (or a chain of them) is read and written through: the
+// link's final target is replaced, and the link stays. The store does not
 // register defaults or interpret values: fallbacks are the caller's.
 #pragma once
 
@@ -45,8 +47,9 @@ class ScreenSaverDefaults {
   void setDouble(double value, const std::string& key);
   void removeObjectForKey(const std::string& key);
 
-  // Writes the pending changes. false when the file could not be replaced;
-  // the changes then stay pending for the next attempt.
+  // Writes the pending changes. false when the file could not be replaced
+  // (also when it is a link in a loop, or one to a folder or device that is
+  // not a file); the changes then stay pending for the next attempt.
   bool synchronize();
 
   // The backing file, for diagnostics and tests.

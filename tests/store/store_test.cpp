@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "engine/defaults_command.h"
@@ -56,6 +57,11 @@ struct StoreTest : ::testing::Test {  // a private preferences folder per test
 };
 
 auto open(const std::string& m = "com.example.test") { return ScreenSaverDefaults::defaultsForModuleWithName(m); }
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 TEST_F(StoreTest, ValuesRoundTripThroughTheFileExactlyAndKeepTheirType) {
   using L = std::numeric_limits<double>;
@@ -198,6 +204,104 @@ TEST_F(StoreTest, DamagedFileIsReadAsFarAsGoodAndKeptAsideAtTheNextWrite) {
   auto fifo = open("fifo");  // a reader does not hang on a FIFO
   ASSERT_EQ(::mkfifo(fifo->path().c_str(), 0600), 0);
   EXPECT_EQ(fifo->doubleForKey("interval"), 0.0);
+}
+
+// People keep dotfiles in a repository and link them into place: writes go through every kind of link to the
+// file at its end, atomically as always, and the links stay.
+TEST_F(StoreTest, ALinkedFileIsWrittenThroughToItsTargetAndTheLinkStays) {
+  const std::string repo = tmp_ / "dotfiles", other = tmp_ / "elsewhere";
+  ASSERT_TRUE(std::filesystem::create_directories(repo + "/sub"));
+  ASSERT_TRUE(std::filesystem::create_directories(other));
+  struct Case {
+    const char* module;
+    std::vector<std::pair<std::string, std::string>> links;  // link path (relative to tmp_) and what it holds
+    std::string target;                                      // the file at the end (relative to tmp_)
+    bool targetExists;
+  };
+  const Case cases[] = {
+      {"absolute", {{"config/screensaver-defaults/absolute.conf", repo + "/a.conf"}}, "dotfiles/a.conf", true},
+      {"relative", {{"config/screensaver-defaults/relative.conf", "../../dotfiles/sub/b.conf"}}, "dotfiles/sub/b.conf", true},
+      {"chain",
+       {{"config/screensaver-defaults/chain.conf", "../../elsewhere/c-link"}, {"elsewhere/c-link", "../dotfiles/c.conf"}},
+       "dotfiles/c.conf", true},
+      {"dangling", {{"config/screensaver-defaults/dangling.conf", repo + "/d.conf"}}, "dotfiles/d.conf", false},
+  };
+  ASSERT_TRUE(open());  // the store folder exists
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.module);
+    const std::string module = c.module;
+    if (c.targetExists) std::ofstream(tmp_ / c.target) << "[string]\nkept=from the repository\n";
+    for (const auto& [link, holds] : c.links) ASSERT_EQ(::symlink(holds.c_str(), (tmp_ / link).c_str()), 0) << link;
+    auto s = open(module);
+    s->setDouble(21.0, "interval");
+    ASSERT_TRUE(s->synchronize());
+    for (const auto& [link, holds] : c.links) {
+      std::error_code ec;
+      EXPECT_TRUE(std::filesystem::is_symlink(tmp_ / link)) << link;
+      EXPECT_EQ(std::filesystem::read_symlink(tmp_ / link, ec), holds) << link;
+    }
+    const std::string written = readFile(tmp_ / c.target);
+    EXPECT_NE(written.find("interval=21"), std::string::npos) << written;
+    EXPECT_EQ(written.find("kept=from the repository") != std::string::npos, c.targetExists) << written;
+    EXPECT_TRUE(asOtherProcess([&] { return open(module)->doubleForKey("interval") == 21.0; }));
+  }
+  // No temporary file stays behind, beside the links or the targets.
+  for (const std::string& folder : {storeFolder(), repo, repo + "/sub", other}) {
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+      EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+    }
+  }
+}
+
+TEST_F(StoreTest, ALinkThatCannotBeWrittenThroughFailsAndLeavesEverythingAsItWas) {
+  const std::string folder = storeFolder();
+  ASSERT_TRUE(open("loop"));
+  const std::string precious = tmp_ / "precious";
+  ASSERT_TRUE(std::filesystem::create_directories(precious));
+  std::ofstream(precious + "/photo.txt") << "mine";
+  struct Case {
+    const char* module;
+    std::string holds;
+  };
+  ASSERT_EQ(::symlink((folder + "/loop-b").c_str(), (folder + "/loop-a").c_str()), 0);
+  ASSERT_EQ(::symlink((folder + "/loop-a").c_str(), (folder + "/loop-b").c_str()), 0);
+  for (const Case& c : {Case{"loop", folder + "/loop-a"}, Case{"folder", precious},
+                        Case{"nowhere", tmp_ / "no-such-folder/file.conf"}}) {
+    SCOPED_TRACE(c.module);
+    auto s = open(c.module);
+    ASSERT_EQ(::symlink(c.holds.c_str(), s->path().c_str()), 0);
+    EXPECT_EQ(s->doubleForKey("interval"), 0.0);
+    s->setDouble(9.0, "interval");
+    EXPECT_FALSE(s->synchronize());
+    EXPECT_TRUE(std::filesystem::is_symlink(s->path())) << "the link is not replaced";
+    EXPECT_EQ(s->doubleForKey("interval"), 9.0) << "still pending for the next attempt";
+  }
+  EXPECT_EQ(readFile(precious + "/photo.txt"), "mine") << "a linked folder is never moved aside";
+  EXPECT_EQ(count(".damaged-") + count(".tmp-"), 0u);
+  // Once the link's folder exists, the pending change goes through.
+  ASSERT_TRUE(std::filesystem::create_directories(tmp_ / "no-such-folder"));
+  EXPECT_TRUE(open("nowhere")->synchronize());
+  EXPECT_NE(readFile(tmp_ / "no-such-folder/file.conf").find("interval=9"), std::string::npos);
+}
+
+TEST_F(StoreTest, ADamagedLinkedFileIsKeptAsideBesideItself) {
+  const std::string repo = tmp_ / "dotfiles";
+  ASSERT_TRUE(std::filesystem::create_directories(repo));
+  std::ofstream(repo + "/q.conf") << "[double]\ninterval=9\n[colours]\nsky=blue\n";
+  auto s = open("q");
+  ASSERT_EQ(::symlink((repo + "/q.conf").c_str(), s->path().c_str()), 0);
+  s->setObject("/srv", "imageFolder");
+  ASSERT_TRUE(s->synchronize());
+  EXPECT_TRUE(std::filesystem::is_symlink(s->path()));
+  const std::string written = readFile(repo + "/q.conf");
+  EXPECT_NE(written.find("interval=9"), std::string::npos) << "the good keys carry over";
+  EXPECT_NE(written.find("imageFolder=/srv"), std::string::npos);
+  std::size_t kept = 0;
+  for (const auto& e : std::filesystem::directory_iterator(repo)) {
+    kept += e.path().filename().string().starts_with("q.conf.damaged-");
+  }
+  EXPECT_EQ(kept, 1u) << "beside the target";
+  EXPECT_EQ(count(".damaged-"), 0u) << "nothing beside the link";
 }
 
 using SettingsTest = StoreTest;
