@@ -87,6 +87,12 @@ int runDefaultsCommand(const std::vector<std::string>& args, std::ostream& out, 
     if (args.size() == 2 && !isKnownKey(args[1])) return usageError(err, "unknown key '" + args[1] + "'");
     auto store = openStore(err);
     if (!store) return 1;
+    // A damaged file reads as far as it can be understood; without this
+    // line a value lost to the damage would just look unset.
+    if (const auto damage = store->fileDamage()) {
+      err << "defaults: " << store->path() << " is damaged (" << *damage
+          << "); what could be read is shown, and the next write keeps the file aside\n";
+    }
     const auto all = store->dictionaryRepresentation();
     if (args.size() == 1) {
       for (const auto& [key, value] : all) out << key << " = " << formatValue(value) << '\n';

@@ -31,7 +31,38 @@ struct Loaded {
   ScreenSaverDefaults::FileIdentity identity;
   std::map<std::string, Value> values;
   bool damaged = false;  // present but not fully understood
+  std::string damage;    // the first thing found wrong, for a person to read
+
+  void markDamaged(std::string why) {
+    if (!damaged) damage = std::move(why);
+    damaged = true;
+  }
 };
+
+// Text from a damaged file made fit for a one-line message: control bytes
+// and bytes that are not UTF-8 become '?', and it is cut short.
+std::string printable(const std::string& text, std::size_t limit = 60) {
+  std::string out;
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end && out.size() < limit) {
+    const gunichar c = g_utf8_get_char_validated(p, end - p);
+    if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
+      out += '?';
+      ++p;
+      continue;
+    }
+    const char* next = g_utf8_next_char(p);
+    if (g_unichar_iscntrl(c)) {
+      out += '?';
+    } else {
+      out.append(p, next);
+    }
+    p = next;
+  }
+  if (p < end) out += "...";
+  return out;
+}
 
 ScreenSaverDefaults::FileIdentity identityOf(const struct stat& st) {
   ScreenSaverDefaults::FileIdentity id;
@@ -74,9 +105,9 @@ void parseKeyFile(const std::string& data, Loaded& out) {
   GKeyFile* kf = g_key_file_new();
   GError* err = nullptr;
   if (!g_key_file_load_from_data(kf, data.data(), data.size(), G_KEY_FILE_KEEP_COMMENTS, &err)) {
+    out.markDamaged("not a key file: " + printable(err != nullptr ? err->message : "", 100));
     g_clear_error(&err);
     g_key_file_free(kf);
-    out.damaged = true;
     return;
   }
   gsize ngroups = 0;
@@ -87,7 +118,7 @@ void parseKeyFile(const std::string& data, Loaded& out) {
     const bool isDouble = std::strcmp(group, kDoubleGroup) == 0;
     const bool isBytes = std::strcmp(group, kBytesGroup) == 0;
     if (!isString && !isDouble && !isBytes) {
-      out.damaged = true;
+      out.markDamaged("unknown group [" + printable(group) + "]");
       continue;
     }
     gsize nkeys = 0;
@@ -116,9 +147,16 @@ void parseKeyFile(const std::string& data, Loaded& out) {
         g_free(raw);
       }
       if (!value || out.values.count(key) != 0 || !ScreenSaverDefaults::isValidKey(key)) {
-        // Wrong type, bad escape, or one key in two groups: readers do
-        // without it, and the file counts as damaged.
-        out.damaged = true;
+        // Wrong type, text that is not UTF-8, or one key in two groups:
+        // readers do without it, and the file counts as damaged.
+        const std::string where = "'" + printable(key) + "' in [" + group + "]";
+        if (!ScreenSaverDefaults::isValidKey(key)) {
+          out.markDamaged("a key that cannot be stored: " + where);
+        } else if (value) {
+          out.markDamaged("the key '" + printable(key) + "' in two groups");
+        } else {
+          out.markDamaged(where + (isDouble ? " is not a number" : isBytes ? " is not base64" : " is not UTF-8 text"));
+        }
         continue;
       }
       out.values.emplace(key, std::move(*value));
@@ -136,22 +174,27 @@ Loaded loadFile(const std::string& path) {
   // O_NONBLOCK: a FIFO planted under the name must not hang the reader.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
+    // Missing, also at the end of a dangling link: nothing stored. Anything
+    // else (no permission, a loop of links) is a file that cannot be read.
     if (errno != ENOENT) {
+      const int why = errno;
       out.identity = statIdentity(path);
-      out.damaged = out.identity.exists;
+      out.markDamaged(std::string("cannot be read: ") + std::strerror(why));
     }
     return out;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
+    out.markDamaged(std::string("cannot be read: ") + std::strerror(errno));
     ::close(fd);
-    out.damaged = true;
     return out;
   }
   out.identity = identityOf(st);
   if (!S_ISREG(st.st_mode) || st.st_size > ScreenSaverDefaults::kMaxFileBytes) {
     ::close(fd);
-    out.damaged = true;
+    out.markDamaged(S_ISDIR(st.st_mode)   ? "a folder, not a file"
+                    : !S_ISREG(st.st_mode) ? "not a regular file"
+                                           : "larger than 1 MiB");
     return out;
   }
   std::string data;
@@ -162,7 +205,7 @@ Loaded loadFile(const std::string& path) {
       // Grew since fstat: read on up to the cap.
       if (data.size() > static_cast<std::size_t>(ScreenSaverDefaults::kMaxFileBytes)) {
         ::close(fd);
-        out.damaged = true;
+        out.markDamaged("larger than 1 MiB");
         return out;
       }
       data.resize(std::min<std::size_t>(data.size() * 2, ScreenSaverDefaults::kMaxFileBytes + 1));
@@ -173,8 +216,8 @@ Loaded loadFile(const std::string& path) {
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
+      out.markDamaged(std::string("cannot be read: ") + std::strerror(errno));
       ::close(fd);
-      out.damaged = true;
       return out;
     }
   }
@@ -380,7 +423,14 @@ void ScreenSaverDefaults::refreshLocked() const {
   Loaded loaded = loadFile(path_);
   cachedValues_ = std::move(loaded.values);
   cachedIdentity_ = loaded.identity;
+  cachedDamage_ = loaded.damaged ? std::optional<std::string>(std::move(loaded.damage)) : std::nullopt;
   cacheValid_ = true;
+}
+
+std::optional<std::string> ScreenSaverDefaults::fileDamage() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  refreshLocked();
+  return cachedDamage_;
 }
 
 std::optional<Value> ScreenSaverDefaults::lookupLocked(const std::string& key) const {
@@ -488,6 +538,7 @@ bool ScreenSaverDefaults::synchronize() {
   if (pending_.empty() && !current.damaged) {
     cachedValues_ = std::move(merged);
     cachedIdentity_ = current.identity;
+    cachedDamage_.reset();
     cacheValid_ = true;
     return true;
   }
@@ -521,6 +572,7 @@ bool ScreenSaverDefaults::synchronize() {
   pending_.clear();
   cachedValues_ = std::move(merged);
   cachedIdentity_ = statIdentity(path_);
+  cachedDamage_.reset();
   cacheValid_ = true;
   return true;
 }

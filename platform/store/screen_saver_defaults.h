@@ -52,6 +52,11 @@ class ScreenSaverDefaults {
   // not a file); the changes then stay pending for the next attempt.
   bool synchronize();
 
+  // What is wrong with the file, for a person to read ("unknown group
+  // [x]", "cannot be read: Permission denied"): the first problem found, or
+  // nullopt when the file is missing or fully understood.
+  std::optional<std::string> fileDamage() const;
+
   // The backing file, for diagnostics and tests.
   const std::string& path() const { return path_; }
   // Forces the next read to parse the file again (benchmarks compare the
@@ -88,6 +93,7 @@ class ScreenSaverDefaults {
   mutable bool cacheValid_ = false;
   mutable FileIdentity cachedIdentity_;
   mutable std::map<std::string, Value> cachedValues_;
+  mutable std::optional<std::string> cachedDamage_;
   // nullopt marks a pending removal.
   std::map<std::string, std::optional<Value>> pending_;
 };

@@ -262,15 +262,22 @@ TEST_F(StoreTest, ALinkThatCannotBeWrittenThroughFailsAndLeavesEverythingAsItWas
   struct Case {
     const char* module;
     std::string holds;
+    const char* damage;  // what a reader is told, or nullptr
   };
   ASSERT_EQ(::symlink((folder + "/loop-b").c_str(), (folder + "/loop-a").c_str()), 0);
   ASSERT_EQ(::symlink((folder + "/loop-a").c_str(), (folder + "/loop-b").c_str()), 0);
-  for (const Case& c : {Case{"loop", folder + "/loop-a"}, Case{"folder", precious},
-                        Case{"nowhere", tmp_ / "no-such-folder/file.conf"}}) {
+  for (const Case& c : {Case{"loop", folder + "/loop-a", "Too many levels of symbolic links"},
+                        Case{"folder", precious, "a folder, not a file"},
+                        Case{"nowhere", tmp_ / "no-such-folder/file.conf", nullptr}}) {
     SCOPED_TRACE(c.module);
     auto s = open(c.module);
     ASSERT_EQ(::symlink(c.holds.c_str(), s->path().c_str()), 0);
     EXPECT_EQ(s->doubleForKey("interval"), 0.0);
+    if (c.damage) {
+      EXPECT_THAT(s->fileDamage(), ::testing::Optional(::testing::HasSubstr(c.damage)));
+    } else {
+      EXPECT_EQ(s->fileDamage(), std::nullopt) << "a dangling link reads as no file";
+    }
     s->setDouble(9.0, "interval");
     EXPECT_FALSE(s->synchronize());
     EXPECT_TRUE(std::filesystem::is_symlink(s->path())) << "the link is not replaced";
@@ -302,6 +309,44 @@ TEST_F(StoreTest, ADamagedLinkedFileIsKeptAsideBesideItself) {
   }
   EXPECT_EQ(kept, 1u) << "beside the target";
   EXPECT_EQ(count(".damaged-"), 0u) << "nothing beside the link";
+}
+
+// What is wrong with a damaged file is said in words, one line, with what a person can act on.
+TEST_F(StoreTest, DamageIsNamedInOneLine) {
+  std::string huge = "[double]\n";
+  while (huge.size() < 2u * 1024 * 1024) huge += "# padding padding padding padding padding padding\n";
+  const std::pair<std::string, const char*> cases[] = {
+      {std::string("\x7f" "ELF\x02\x01\x00\x00\xff\xfe[[[", 13), "not a key file"},
+      {"[colours]\nsky=blue\n", "unknown group [colours]"},
+      {"[a\x01\x1b[31mb]\nk=v\n", "not a key file: Invalid group name: a??[31mb"},  // control bytes made visible
+      {"[double]\ninterval=14abc\n", "'interval' in [double] is not a number"},
+      {"[bytes]\nimageFolder=***\n", "'imageFolder' in [bytes] is not base64"},
+      {"[string]\nimageFolder=/caf\xE9\n", "'imageFolder' in [string] is not UTF-8 text"},
+      {"[string]\ninterval=a\n[double]\ninterval=2\n", "the key 'interval' in two groups"},
+      {huge, "larger than 1 MiB"},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    auto s = open("damage" + std::to_string(i));
+    std::ofstream(s->path(), std::ios::binary) << cases[i].first;
+    const auto damage = s->fileDamage();
+    ASSERT_TRUE(damage);
+    EXPECT_THAT(*damage, ::testing::HasSubstr(cases[i].second));
+    EXPECT_EQ(damage->find('\n'), std::string::npos) << *damage;
+    EXPECT_LE(damage->size(), 200u) << *damage;
+  }
+  auto fifo = open("fifo");
+  ASSERT_EQ(::mkfifo(fifo->path().c_str(), 0600), 0);
+  EXPECT_THAT(fifo->fileDamage(), ::testing::Optional(std::string("not a regular file")));
+  auto good = open("good");
+  EXPECT_EQ(good->fileDamage(), std::nullopt) << "missing";
+  good->setDouble(5.0, "interval");
+  ASSERT_TRUE(good->synchronize());
+  EXPECT_EQ(good->fileDamage(), std::nullopt) << "written by the store";
+  auto repaired = open("damage1");
+  repaired->setDouble(5.0, "interval");
+  ASSERT_TRUE(repaired->synchronize());
+  EXPECT_EQ(repaired->fileDamage(), std::nullopt) << "the damaged file is kept aside at the next write";
 }
 
 using SettingsTest = StoreTest;
@@ -372,6 +417,23 @@ TEST_F(DefaultsCommandTest, AnIntervalTheSaverDoesNotUseIsStoredAsAskedWithANote
     EXPECT_EQ(run({"write", "interval", used}), 0);
     EXPECT_EQ(err_.str(), "") << "no note for a value the saver uses";
   }
+}
+
+TEST_F(DefaultsCommandTest, ReadingADamagedFileNamesItAndShowsWhatCouldBeRead) {
+  const std::string path = open(kModuleName)->path();
+  std::ofstream(path) << "[double]\ninterval=9\n[colours]\nsky=blue\n";
+  const std::string named = "defaults: " + path +
+                            " is damaged (unknown group [colours]); what could be read is shown, and the next write"
+                            " keeps the file aside\n";
+  EXPECT_EQ(run({"read"}), 0);
+  EXPECT_EQ(out_.str(), "interval = 9\n");
+  EXPECT_EQ(err_.str(), named);
+  EXPECT_EQ(run({"read", "imageFolder"}), 1);
+  EXPECT_EQ(err_.str(), named + "defaults: the key 'imageFolder' is not set\n");
+  EXPECT_EQ(run({"write", "imageFolder", "/srv"}), 0);
+  EXPECT_EQ(run({"read"}), 0);
+  EXPECT_EQ(out_.str(), "imageFolder = /srv\ninterval = 9\n");
+  EXPECT_EQ(err_.str(), "") << "the damaged file was kept aside at the write";
 }
 
 }  // namespace
