@@ -57,7 +57,7 @@ std::string printable(std::string_view text, std::size_t limit) {
       ++p;
       continue;
     }
-    const char* next = g_utf8_next_char(p);
+    const char* next = p + g_unichar_to_utf8(c, nullptr);  // the length of a validated character
     if (g_unichar_iscntrl(c)) {
       out += '?';
     } else {
@@ -148,12 +148,25 @@ Parsed parse(std::string_view data) {
 
 
 std::string serialise(const std::map<std::string, Value>& values, const std::string& moduleName) {
+  auto isText = [](const std::string& s) {
+    return s.find('\0') == std::string::npos && g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr);
+  };
+  auto groupOf = [&](const Value& value) {
+    if (const auto* s = std::get_if<std::string>(&value)) return isText(*s) ? kStringGroup : kBytesGroup;
+    return kDoubleGroup;
+  };
   GKeyFile* kf = g_key_file_new();
+  // GLib reads a key "Encoding" in the file's first group as the file's
+  // encoding and refuses the whole file unless it says UTF-8: such a key
+  // goes after an empty group of another type, where it is a plain key.
+  if (const auto encoding = values.find("Encoding"); encoding != values.end()) {
+    const char* first = groupOf(encoding->second) == kStringGroup ? kDoubleGroup : kStringGroup;
+    g_key_file_set_value(kf, first, "placeholder", "");
+    g_key_file_remove_key(kf, first, "placeholder", nullptr);
+  }
   for (const auto& [key, value] : values) {
     if (const auto* s = std::get_if<std::string>(&value)) {
-      const bool text = s->find('\0') == std::string::npos &&
-                        g_utf8_validate(s->data(), static_cast<gssize>(s->size()), nullptr);
-      if (text) {
+      if (isText(*s)) {
         g_key_file_set_string(kf, kStringGroup, key.c_str(), s->c_str());
       } else {
         gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(s->data()), s->size());

@@ -27,6 +27,7 @@ namespace {
 
 using namespace settings;
 using plat::store::ScreenSaverDefaults;
+using plat::store::Value;
 
 struct StoreTest : ::testing::Test {  // a private preferences folder per test
   void SetUp() override {
@@ -84,6 +85,25 @@ TEST_F(StoreTest, ValuesRoundTripThroughTheFileExactlyAndKeepTheirType) {
     for (std::size_t i = 0; ok && i < texts.size(); ++i) ok = o->stringForKey("s" + std::to_string(i)) == texts[i];
     return ok && o->doubleForKey("s4") == 0.0 && o->doubleForKey("retyped") == 3.5 && !o->stringForKey("retyped");
   }));
+}
+
+// GLib takes a key "Encoding" in a file's first group for the file's encoding; as a plain key of the store it
+// must not make the written file unreadable (found by the fuzzer).
+TEST_F(StoreTest, AKeyNamedEncodingIsAPlainKey) {
+  const std::vector<std::pair<std::string, Value>> cases{
+      {"only text", Value(std::string("latin1"))}, {"only a number", Value(4.0)}, {"not UTF-8", Value(std::string("\xff"))}};
+  for (const auto& [name, value] : cases) {
+    SCOPED_TRACE(name);
+    auto s = open("enc-" + std::string(1, name[0]) + std::to_string(name.size()));
+    std::holds_alternative<double>(value) ? s->setDouble(std::get<double>(value), "Encoding")
+                                          : s->setObject(std::get<std::string>(value), "Encoding");
+    ASSERT_TRUE(s->synchronize());
+    s->discardCachedFile();
+    EXPECT_EQ(s->fileDamage(), std::nullopt);
+    const auto all = s->dictionaryRepresentation();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all.at("Encoding"), value);
+  }
 }
 
 TEST_F(StoreTest, ChangesArePendingUntilSynchronizeAndOtherProcessesChangesAreSeen) {
