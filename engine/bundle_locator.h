@@ -5,8 +5,9 @@
 // user is used alone: a wrong one is reported, not silently replaced.
 #pragma once
 
-#include <optional>
 #include <string>
+
+#include "platform/error.h"
 
 namespace quelltrine::engine {
 
@@ -19,8 +20,8 @@ struct BundleSearch {
   std::string installedRelative = "../lib/quelltrine/Quelltrine.saver";
 };
 
-// The path to use, or nullopt and a one-line message.
-std::optional<std::string> locateBundle(const BundleSearch& search, std::string* error);
+// The path to use, or an Error of kind Bundle with a one-line message.
+plat::ErrorOr<std::string> locateBundle(const BundleSearch& search);
 
 // The folder of /proc/self/exe (empty when unknown).
 std::string executableDirectory();

@@ -144,7 +144,8 @@ std::vector<MonitorRect> monitors(Display* d) {
 
 class Session {
  public:
-  Session(const Options& o, const plat::rt::ClassInfo& cls, std::ostream& err) : o_(o), cls_(cls), err_(err) {}
+  Session(const Options& o, const plat::rt::ClassInfo& cls, PlatformReports& reports, std::ostream& err)
+      : o_(o), cls_(cls), reports_(reports), err_(err) {}
 
   int run() {
     display_ = XOpenDisplay(nullptr);
@@ -172,12 +173,34 @@ class Session {
       }
       s.host = std::make_shared<plat::ui::HostWindow>(plat::ui::NativeWindowHandle{display_, s.xwindow}, size, scale);
       s.view->setHostWindow(s.host);
+      if (cannotDraw()) return finish(1);
     }
+    reports_.sayPicturesIfChanged();
     loop();
-    return finish(0);
+    return finish(cannotDraw() ? 1 : 0);
   }
 
  private:
+  // A view that will never draw (no device, no shader library, no surface)
+  // ends the session with its one line.
+  bool cannotDraw() {
+    if (said_) return true;
+    auto fatal = reports_.fatal();
+    if (!fatal) return false;
+    // A foreign window destroyed under the saver fails its surface too;
+    // that is the end of the session, not an error.
+    XSync(display_, False);
+    while (XPending(display_) > 0) {
+      XEvent e;
+      XNextEvent(display_, &e);
+      handle(e);
+    }
+    if (gWindowGone) return false;
+    err_ << programName() << ": " << PlatformReports::fatalText(*fatal) << "\n";
+    said_ = true;
+    return true;
+  }
+
   bool makeWindows() {
     Atom deleteWindow = XInternAtom(display_, "WM_DELETE_WINDOW", False);
     deleteWindow_ = deleteWindow;
@@ -256,6 +279,8 @@ class Session {
         for (auto& s : screens_) s.view->animateOneFrame();
         XFlush(display_);
         scheduler.ticked(now);
+        if (cannotDraw()) break;
+        reports_.sayPicturesIfChanged();
         continue;
       }
       auto wait = scheduler.waitFrom(now);
@@ -287,7 +312,9 @@ class Session {
 
   const Options& o_;
   const plat::rt::ClassInfo& cls_;
+  PlatformReports& reports_;
   std::ostream& err_;
+  bool said_ = false;  // the line on a failure that leaves nothing to draw
   Display* display_ = nullptr;
   Atom deleteWindow_ = 0;
   std::vector<Screen> screens_;
@@ -297,8 +324,9 @@ class Session {
 
 }  // namespace
 
-int runX11Session(const Options& options, const plat::rt::ClassInfo& viewClass, std::ostream& err) {
-  return Session(options, viewClass, err).run();
+int runX11Session(const Options& options, const plat::rt::ClassInfo& viewClass, PlatformReports& reports,
+                  std::ostream& err) {
+  return Session(options, viewClass, reports, err).run();
 }
 
 }  // namespace quelltrine::engine
