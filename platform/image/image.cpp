@@ -143,7 +143,7 @@ class MemorySource final : public ImageSource {
 
 ErrorOr<std::shared_ptr<ImageSource>> sourceOver(std::shared_ptr<Bytes> bytes) {
   std::optional<Format> format = sniff(bytes->data.get(), bytes->size);
-  if (!format) return report(pictureError(*bytes, "source", "not a picture format this layer reads"));
+  if (!format) return report(pictureError(*bytes, "source", "not a JPEG, PNG, TIFF, HEIF or BMP file"));
   return std::make_shared<MemorySource>(std::move(bytes), *format);
 }
 
