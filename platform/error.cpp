@@ -39,7 +39,8 @@ std::string oneLine(const std::string& s) {
       while (i + 1 < s.size() && isBlank(s[i + 1])) ++i;
       continue;
     }
-    if (pendingBreak) out += "; ";
+    // "link:\n  0:3 error" reads "link: 0:3 error"; other lines are joined by "; ".
+    if (pendingBreak) out += out.back() == ':' ? " " : "; ";
     pendingBreak = false;
     out += s[i];
   }
