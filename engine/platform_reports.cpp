@@ -135,7 +135,8 @@ std::optional<std::string> PlatformReports::lineLocked(bool german) const {
     case PictureState::NoPictureFiles: {
       if (german) return "Keine Bilder in " + folder + ": Keine Datei vom Typ JPG, JPEG, PNG, HEIC, TIFF oder BMP";
       const std::string count = std::to_string(p.entries) + (p.entries == 1 ? " entry" : " entries");
-      return "no pictures in " + folder + ": " + count + ", none of them a .jpg, .jpeg, .png, .heic, .tiff or .bmp file";
+      return "no pictures in " + folder + ": " + count +
+             ", none of them a .jpg, .jpeg, .png, .heic, .tiff or .bmp file";
     }
     case PictureState::NoneLoaded: {
       if (german) return "Keine Bilder in " + folder + ": Keines der Bilder l\u00e4sst sich \u00f6ffnen";

@@ -225,7 +225,9 @@ void CommandBuffer::releaseResources() {
 // Queue --------------------------------------------------------------------
 
 std::shared_ptr<CommandBuffer> CommandQueue::commandBuffer() {
-  if (detail::takeSeam(detail::seamCommandBuffers)) return detail::refuse("queue", "no command buffer (a test's fault)");
+  if (detail::takeSeam(detail::seamCommandBuffers)) {
+    return detail::refuse("queue", "no command buffer (a test's fault)");
+  }
   return std::make_shared<CommandBuffer>(core_);
 }
 

@@ -125,7 +125,8 @@ ErrorOr<std::shared_ptr<RenderPipelineState>> Device::newRenderPipelineState(
   const auto& vertex = descriptor.vertexFunction;
   const auto& fragment = descriptor.fragmentFunction;
   if (!vertex || !fragment) {
-    return report(pipelineError(!vertex ? "the pipeline lacks a vertex function" : "the pipeline lacks a fragment function"));
+    return report(pipelineError(!vertex ? "the pipeline lacks a vertex function"
+                                        : "the pipeline lacks a fragment function"));
   }
   if (vertex->stage() != FunctionStage::Vertex || fragment->stage() != FunctionStage::Fragment) {
     return report(pipelineError("a function is bound to the wrong stage"));
@@ -133,7 +134,9 @@ ErrorOr<std::shared_ptr<RenderPipelineState>> Device::newRenderPipelineState(
   if (descriptor.colorAttachments[0].pixelFormat != PixelFormat::BGRA8Unorm) {
     return report(pipelineError("colour attachment 0 must be BGRA8Unorm"));
   }
-  if (!core_->makeCurrent()) return report(Error{ErrorKind::Device, "egl", "the GL context cannot be made current", {}});
+  if (!core_->makeCurrent()) {
+    return report(Error{ErrorKind::Device, "egl", "the GL context cannot be made current", {}});
+  }
   std::optional<Error> compileError;
   GLuint vs = compile(GL_VERTEX_SHADER, *vertex, &compileError);
   if (vs == 0) return report(std::move(*compileError));
@@ -157,7 +160,8 @@ ErrorOr<std::shared_ptr<RenderPipelineState>> Device::newRenderPipelineState(
   GLint linked = GL_FALSE;
   glGetProgramiv(program, GL_LINK_STATUS, &linked);
   if (linked != GL_TRUE) {
-    Error failure = pipelineError("'" + vertex->name() + "' and '" + fragment->name() + "' do not link: " + programLog(program));
+    Error failure =
+        pipelineError("'" + vertex->name() + "' and '" + fragment->name() + "' do not link: " + programLog(program));
     glDeleteProgram(program);
     detail::countGLObjects(-1);
     return report(std::move(failure));

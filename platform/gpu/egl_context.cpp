@@ -87,7 +87,9 @@ ErrorOr<std::unique_ptr<EglContext>> EglContext::create(void* x11Display) {
   } else {
     self->display_ = headlessDisplay(&self->platformName_);
   }
-  if (self->display_ == EGL_NO_DISPLAY) return eglFailure(self->x11Display_ ? "eglGetPlatformDisplay (X11)" : "eglGetDisplay");
+  if (self->display_ == EGL_NO_DISPLAY) {
+    return eglFailure(self->x11Display_ ? "eglGetPlatformDisplay (X11)" : "eglGetDisplay");
+  }
   EGLint major = 0, minor = 0;
   if (!eglInitialize(self->display_, &major, &minor)) {
     Error failure = eglFailure("eglInitialize");
@@ -160,7 +162,9 @@ bool EglContext::makeCurrent(EGLSurface surface) {
 }
 
 ErrorOr<EGLSurface> EglContext::createWindowSurface(unsigned long window) {
-  if (x11Display_ == nullptr || window == 0) return deviceFailure("no window surface without an X11 display and window");
+  if (x11Display_ == nullptr || window == 0) {
+    return deviceFailure("no window surface without an X11 display and window");
+  }
   // The X11 platform takes a pointer to the Window id.
   EGLSurface surface = eglCreatePlatformWindowSurfaceEXT(display_, config_, &window, nullptr);
   if (surface == EGL_NO_SURFACE) return eglFailure("eglCreatePlatformWindowSurface");

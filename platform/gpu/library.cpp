@@ -114,7 +114,8 @@ ErrorOr<std::shared_ptr<Library>> Library::parseQuietly(const std::string& text)
 std::shared_ptr<Function> Library::newFunctionWithName(const std::string& name) const {
   for (const auto& f : functions_)
     if (f->name() == name) return f;
-  plat::detail::report(Error{ErrorKind::ShaderLibrary, "library", "the shader library has no function '" + name + "'", {}});
+  plat::detail::report(
+      Error{ErrorKind::ShaderLibrary, "library", "the shader library has no function '" + name + "'", {}});
   return nullptr;
 }
 

@@ -13,7 +13,9 @@
 
 namespace plat {
 // Failure messages show the error, not its bytes.
-inline void PrintTo(const Error& e, std::ostream* os) { *os << kindName(e.kind) << " [" << e.origin << "] " << e.text(); }
+inline void PrintTo(const Error& e, std::ostream* os) {
+  *os << kindName(e.kind) << " [" << e.origin << "] " << e.text();
+}
 }  // namespace plat
 
 namespace {
@@ -26,7 +28,9 @@ using plat::ErrorKind;
 
 const std::string kFolder = "/home/anna/Bilder";
 
-Error folderError(int code, const std::string& message) { return Error{ErrorKind::Folder, "folder", message, kFolder, code}; }
+Error folderError(int code, const std::string& message) {
+  return Error{ErrorKind::Folder, "folder", message, kFolder, code};
+}
 Error pictureError(const std::string& name, const std::string& reason) {
   return Error{ErrorKind::Picture, "jpeg", reason, kFolder + "/" + name};
 }
@@ -47,10 +51,12 @@ TEST(PlatformReports, EachPictureStateNamesTheFolderAndWhatWasFound) {
     const char* notice;  // part of the German notice
   } cases[] = {
       {"missing", [](PlatformReports& r) { r.failed(folderError(ENOENT, "the folder does not exist")); },
-       PictureState::FolderMissing, "the folder /home/anna/Bilder does not exist", "Den Ordner /home/anna/Bilder gibt es nicht"},
+       PictureState::FolderMissing, "the folder /home/anna/Bilder does not exist",
+       "Den Ordner /home/anna/Bilder gibt es nicht"},
       {"a file", [](PlatformReports& r) { r.failed(folderError(ENOTDIR, "not a folder")); }, PictureState::NotAFolder,
        "/home/anna/Bilder is not a folder", "ist kein Ordner"},
-      {"unreadable", [](PlatformReports& r) { r.failed(folderError(EACCES, "cannot read the folder: Permission denied")); },
+      {"unreadable",
+       [](PlatformReports& r) { r.failed(folderError(EACCES, "cannot read the folder: Permission denied")); },
        PictureState::FolderUnreadable, "/home/anna/Bilder: cannot read the folder: Permission denied", "nicht lesbar"},
       {"empty", [](PlatformReports& r) { r.listedFolder(kFolder, 0); }, PictureState::FolderEmpty,
        "the folder /home/anna/Bilder is empty", "Keine Bilder in /home/anna/Bilder: Der Ordner ist leer"},
@@ -63,7 +69,8 @@ TEST(PlatformReports, EachPictureStateNamesTheFolderAndWhatWasFound) {
          r.failed(pictureError("b.jpg", "Premature end"));
          r.failed(pictureError("a.jpg", "Not a JPEG file"));  // tried twice in a call: one picture
        },
-       PictureState::NoneLoaded, "from /home/anna/Bilder: 2 pictures tried, none could be read (first: a.jpg: jpeg: Not a JPEG file)",
+       PictureState::NoneLoaded,
+       "from /home/anna/Bilder: 2 pictures tried, none could be read (first: a.jpg: jpeg: Not a JPEG file)",
        "Keines der Bilder"},
   };
   for (const auto& c : cases) {

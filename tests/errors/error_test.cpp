@@ -71,7 +71,9 @@ TEST(ErrorOr, HoldsAValueOrItsErrorAndANullIsNoValue) {
 
 class ErrorSinkTest : public ::testing::Test {
  protected:
-  void write(const std::string& name, const std::string& bytes) { std::ofstream(dir_ / name, std::ios::binary) << bytes; }
+  void write(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+  }
   qtest::TempDir dir_;
   std::shared_ptr<Recorder> heard_ = std::make_shared<Recorder>();
   plat::ScopedErrorSink scope_{heard_};

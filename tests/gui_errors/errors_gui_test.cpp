@@ -125,13 +125,14 @@ TEST_F(EngineErrors, WithoutAGpuEveryModeEndsAtOnceWithOneLineSayingWhy) {
 }
 
 TEST_F(EngineErrors, ABundleWithoutAUsableShaderLibraryEndsWithOneLineNamingIt) {
+  const std::string real = qtest::realShaderLibrary();
   const struct {
     const char* name;
     std::string library;
     const char* says;
   } bundles[] = {{"Missing.saver", "", "the bundle has no resource default.glsllib"},
                  {"Broken.saver", "//@function f_present geometry\n", "malformed shader library: line 1"},
-                 {"Half.saver", qtest::realShaderLibrary().substr(0, qtest::realShaderLibrary().find("//@function f_present")),
+                 {"Half.saver", real.substr(0, real.find("//@function f_present")),
                   "the shader library has no function 'f_present'"}};
   for (const auto& b : bundles) {
     SCOPED_TRACE(b.name);
@@ -184,8 +185,9 @@ TEST_F(EngineErrors, VerboseListsEachSkippedPictureWithTheDecodersReason) {
   EXPECT_THAT(lines, ::testing::Contains("quelltrine-saver: skipped " + folder +
                                          "/a.jpg: source: not a JPEG, PNG, TIFF, HEIF or BMP file"));
   EXPECT_THAT(lines, ::testing::Contains(StartsWith("quelltrine-saver: skipped " + folder + "/b.png: png: ")));
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("no pictures") != l.npos; }), 1)
-      << ::testing::PrintToString(lines);
+  const auto summaries =
+      std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("no pictures") != l.npos; });
+  EXPECT_EQ(summaries, 1) << ::testing::PrintToString(lines);
 }
 
 }  // namespace

@@ -66,7 +66,8 @@ TEST(Folders, ListingSkipsHiddenNamesOnlyHomeFallsBackAndOnlyALeadingTildeExpand
   EXPECT_EQ(listDirectoryNames(dir / "sub.png/inner").valueOr(std::vector<std::string>{"failed"}),
             std::vector<std::string>{});
   // A folder that cannot be listed is an Error of kind Folder naming it, with the system's reason.
-  for (const auto& [bad, code] : {std::pair{dir / "missing", ENOENT}, {dir / "a.jpg", ENOTDIR}, {std::string(), ENOENT}}) {
+  const std::pair<std::string, int> unlistable[] = {{dir / "missing", ENOENT}, {dir / "a.jpg", ENOTDIR}, {"", ENOENT}};
+  for (const auto& [bad, code] : unlistable) {
     SCOPED_TRACE(bad);
     auto listing = listDirectoryNames(bad);
     ASSERT_FALSE(listing);
