@@ -411,7 +411,7 @@ bool ScreenSaverDefaults::synchronize() {
   // Only a writer holding the lock has a temporary file, so any left over
   // belongs to one that died mid-write.
   const std::string tmpPrefix = moduleName_ + ".conf.tmp-";
-  if (auto names = plat::sys::listDirectoryNames(folder_)) {
+  if (auto names = plat::sys::detail::readDirectoryNames(folder_)) {
     for (const std::string& name : *names) {
       if (name.compare(0, tmpPrefix.size(), tmpPrefix) == 0) {
         ::unlink(plat::sys::joinPath(folder_, name).c_str());
