@@ -36,11 +36,13 @@ bool isInside(const std::string& dir, const std::string& root) {
 
 }  // namespace
 
-std::optional<std::string> locateBundle(const BundleSearch& s, std::string* error) {
-  auto given = [&](const std::string& path, const char* source) -> std::optional<std::string> {
+plat::ErrorOr<std::string> locateBundle(const BundleSearch& s) {
+  auto missing = [](std::string message) {
+    return plat::Error{plat::ErrorKind::Bundle, "engine", std::move(message), {}};
+  };
+  auto given = [&](const std::string& path, const char* source) -> plat::ErrorOr<std::string> {
     if (hasManifest(path)) return path;
-    if (error) *error = std::string("no saver bundle at ") + path + " (from " + source + ")";
-    return std::nullopt;
+    return missing(std::string("no saver bundle at ") + path + " (from " + source + ")");
   };
   if (!s.option.empty()) return given(s.option, "--bundle");
   if (!s.environment.empty()) return given(s.environment, "QUELLTRINE_BUNDLE");
@@ -49,8 +51,7 @@ std::optional<std::string> locateBundle(const BundleSearch& s, std::string* erro
     if (hasManifest(installed)) return canonical(installed);
   }
   if (isInside(s.executableDir, s.buildTreeDir) && hasManifest(s.buildTreeBundle)) return s.buildTreeBundle;
-  if (error) *error = "cannot find the saver bundle Quelltrine.saver (use --bundle PATH)";
-  return std::nullopt;
+  return missing("cannot find the saver bundle Quelltrine.saver (use --bundle PATH)");
 }
 
 std::string executableDirectory() {

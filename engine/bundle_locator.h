@@ -8,8 +8,9 @@
 // hack link) are followed by the caller, through /proc/self/exe.
 #pragma once
 
-#include <optional>
 #include <string>
+
+#include "platform/error.h"
 
 namespace quelltrine::engine {
 
@@ -26,8 +27,8 @@ struct BundleSearch {
   std::string installedRelative = kInstalledBundle;
 };
 
-// The path to use, or nullopt and a one-line message.
-std::optional<std::string> locateBundle(const BundleSearch& search, std::string* error);
+// The path to use, or an Error of kind Bundle with a one-line message.
+plat::ErrorOr<std::string> locateBundle(const BundleSearch& search);
 
 // The folder of /proc/self/exe (empty when unknown).
 std::string executableDirectory();

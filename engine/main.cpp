@@ -2,7 +2,8 @@
 // runs one mode: the saver in windows of its own or in a foreign window
 // (xscreensaver), the options window, the offscreen PNG render, or the
 // preferences tool. What each mode shows is the module's; the engine only
-// creates views, ticks them and presents their options window.
+// creates views, ticks them and presents their options window, and says
+// what the platform layer reported going wrong (platform_reports.h).
 #include <gtk/gtk.h>
 
 #include <signal.h>
@@ -22,11 +23,12 @@
 #include "engine/defaults_command.h"
 #include "engine/command_line.h"
 #include "engine/gtk_presenter.h"
+#include "engine/platform_reports.h"
 #include "engine/program_name.h"
 #include "engine/render_progress.h"
 #include "engine/x11_session.h"
+#include "platform/error_sink.h"
 #include "platform/gpu/command_buffer.h"
-#include "platform/gpu/device.h"
 #include "platform/runtime/bundle.h"
 #include "platform/ui/open_panel.h"
 #include "platform/ui/screen_saver_view.h"
@@ -43,18 +45,22 @@ std::shared_ptr<const plat::rt::ClassInfo> loadViewClass(const Options& o) {
   search.executableDir = executableDirectory();
   search.buildTreeDir = QUELLTRINE_BINARY_DIR;
   search.buildTreeBundle = QUELLTRINE_BUNDLE_DIR;
-  std::string error;
-  auto path = locateBundle(search, &error);
+  auto path = locateBundle(search);
   if (!path) {
-    std::cerr << programName() << ": " << error << "\n";
+    std::cerr << programName() << ": " << path.error().text() << "\n";
     return nullptr;
   }
-  auto bundle = plat::rt::Bundle::bundleWithPath(*path, &error);
-  auto cls = bundle ? bundle->principalClass(&error) : nullptr;
-  if (!cls) {
-    std::cerr << programName() << ": " << error << "\n";
+  auto bundle = plat::rt::Bundle::bundleWithPath(*path);
+  if (!bundle) {
+    std::cerr << programName() << ": " << bundle.error().text() << "\n";
     return nullptr;
   }
+  auto found = (*bundle)->principalClass();
+  if (!found) {
+    std::cerr << programName() << ": " << found.error().text() << "\n";
+    return nullptr;
+  }
+  std::shared_ptr<const plat::rt::ClassInfo> cls = *found;
   if (!cls->initWithFrame) {
     std::cerr << programName() << ": " << cls->name << " has no initWithFrame:isPreview:\n";
     return nullptr;
@@ -62,9 +68,15 @@ std::shared_ptr<const plat::rt::ClassInfo> loadViewClass(const Options& o) {
   return cls;
 }
 
-// The diagnostic entry answers only true or false; say why it failed, as
-// far as the engine can tell from outside.
-std::string whyRenderFailed(const std::string& path) {
+// The diagnostic entry answers only true or false. Why it failed is what
+// the platform layer reported; when it reported nothing, a guess from
+// outside.
+std::string whyRenderFailed(const std::string& path, const PlatformReports& reports) {
+  if (auto cause = reports.renderFailureCause()) {
+    // A failed write names the file already.
+    if (cause->kind == plat::ErrorKind::FileWrite && cause->path == path) return cause->message;
+    return PlatformReports::fatalText(*cause);
+  }
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::path folder = fs::path(path).parent_path();
@@ -72,11 +84,10 @@ std::string whyRenderFailed(const std::string& path) {
   if (!fs::is_directory(folder, ec)) return "the folder " + folder.string() + " does not exist";
   if (::access(folder.c_str(), W_OK) != 0) return "the folder " + folder.string() + " is not writable";
   if (fs::is_directory(path, ec)) return path + " is a folder";
-  if (!plat::gpu::createSystemDefaultDevice()) return "no GPU device: EGL with OpenGL ES 3 is not available here";
   return "the PNG file could not be written";
 }
 
-int renderPNG(const Options& o) {
+int renderPNG(const Options& o, PlatformReports& reports) {
   auto cls = loadViewClass(o);
   if (!cls) return 1;
   auto view = cls->initWithFrame(plat::ui::makeRect(0, 0, 1280, 800), false);
@@ -94,13 +105,22 @@ int renderPNG(const Options& o) {
     }
     result = plat::rt::send(*view, "debugRenderPNGToPath:frames:", {o.pngPath, o.frames});
   }
-  if (auto* e = std::get_if<plat::rt::Error>(&result)) {
-    std::cerr << programName() << ": " << e->message << "\n";
+  if (auto* e = std::get_if<plat::Error>(&result)) {
+    std::cerr << programName() << ": " << e->text() << "\n";
     return 1;
   }
   if (result != plat::rt::Value{true}) {
-    std::cerr << programName() << ": could not render " << o.pngPath << ": " << whyRenderFailed(o.pngPath) << "\n";
+    std::cerr << programName() << ": could not render " << o.pngPath << ": " << whyRenderFailed(o.pngPath, reports)
+              << "\n";
     return 1;
+  }
+  // The file is written, but what it shows may not be what was meant: a
+  // renderer without its shader library draws nothing, a folder without
+  // pictures shows the fallback colour.
+  if (auto fatal = reports.fatal()) {
+    std::cerr << programName() << ": " << PlatformReports::fatalText(*fatal) << "\n";
+  } else {
+    reports.sayPicturesIfChanged();
   }
   return 0;
 }
@@ -149,15 +169,18 @@ int runMode(const Options& o) {
       return 0;
     case Mode::Defaults:
       return quelltrine::runDefaultsCommand(o.defaultsArgs, std::cout, std::cerr);
-    case Mode::RenderPNG:
-      return renderPNG(o);
     case Mode::Configure:
       return configure(o);
+    case Mode::RenderPNG:
     case Mode::OwnWindow:
     case Mode::Hack: {
+      // The modes that show pictures hear what the platform layer reports.
+      auto reports = std::make_shared<PlatformReports>(std::cerr, o.verbose);
+      plat::ScopedErrorSink sink(reports);
+      if (o.mode == Mode::RenderPNG) return renderPNG(o, *reports);
       auto cls = loadViewClass(o);
       if (!cls) return 1;
-      return runX11Session(o, *cls, std::cerr);
+      return runX11Session(o, *cls, *reports, std::cerr);
     }
   }
   return 1;

@@ -24,6 +24,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
 #include <ostream>
 #include <vector>
 
@@ -134,7 +136,8 @@ std::vector<MonitorRect> monitors(Display* d) {
 
 class Session {
  public:
-  Session(const Options& o, const plat::rt::ClassInfo& cls, std::ostream& err) : o_(o), cls_(cls), err_(err) {}
+  Session(const Options& o, const plat::rt::ClassInfo& cls, PlatformReports& reports, std::ostream& err)
+      : o_(o), cls_(cls), reports_(reports), err_(err) {}
 
   int run() {
     display_ = XOpenDisplay(o_.display.empty() ? nullptr : o_.display.c_str());
@@ -173,16 +176,39 @@ class Session {
       }
       s.host = std::make_shared<plat::ui::HostWindow>(plat::ui::NativeWindowHandle{display_, s.xwindow}, size, scale_);
       s.view->setHostWindow(s.host);
+      if (cannotDraw()) return finish(1);
       if (o_.fps) attachOverlay(s);
     }
+    reports_.sayPicturesIfChanged();
+    showPictureNotice();
     loop();
-    return finish(0);
+    return finish(cannotDraw() ? 1 : 0);
   }
 
   // The terminating signal that ended the session, or 0.
   int endSignal() const { return endSignal_; }
 
  private:
+  // A view that will never draw (no device, no shader library, no surface)
+  // ends the session with its one line.
+  bool cannotDraw() {
+    if (said_) return true;
+    auto fatal = reports_.fatal();
+    if (!fatal) return false;
+    // A foreign window destroyed under the saver fails its surface too;
+    // that is the end of the session, not an error.
+    XSync(display_, False);
+    while (XPending(display_) > 0) {
+      XEvent e;
+      XNextEvent(display_, &e);
+      handle(e);
+    }
+    if (gWindowGone) return false;
+    err_ << programName() << ": " << PlatformReports::fatalText(*fatal) << "\n";
+    said_ = true;
+    return true;
+  }
+
   bool makeWindows() {
     Atom deleteWindow = XInternAtom(display_, "WM_DELETE_WINDOW", False);
     deleteWindow_ = deleteWindow;
@@ -222,10 +248,45 @@ class Session {
   // The frame-rate display goes over what the module draws, through its GPU
   // layer; a module with another kind of layer shows none.
   void attachOverlay(Screen& s) {
+    if (s.overlay) return;
     auto layer = std::dynamic_pointer_cast<plat::gpu::MetalLayer>(s.view->layer());
     if (!layer) return;
     s.overlay = std::make_shared<plat::gpu::Overlay>();
     layer->setOverlay(s.overlay);
+  }
+
+  // The no-pictures notice, in German like the options window, at the top
+  // left of every view (so that a long folder name is cut at its end, not
+  // at its start); redrawn only when its text changes. Views get an overlay
+  // for it when a notice first appears; without --fps the overlay goes again
+  // once pictures are shown.
+  void showPictureNotice() {
+    std::optional<std::string> notice = reports_.pictureNotice();
+    if (notice == shownNotice_) return;
+    shownNotice_ = notice;
+    std::vector<std::string> lines;
+    if (notice) {
+      // "Keine Bilder in /folder: Der Ordner ist leer" reads better in two
+      // lines in a small window.
+      const std::size_t colon = notice->rfind(": ");
+      if (colon == std::string::npos) {
+        lines.push_back(*notice);
+      } else {
+        lines.push_back(notice->substr(0, colon + 1));
+        lines.push_back(notice->substr(colon + 2));
+      }
+    }
+    const plat::gpu::OverlayImage text = lines.empty() ? plat::gpu::OverlayImage{} : renderOverlayText(lines, scale_);
+    const int margin = static_cast<int>(kOverlayMarginPixels * scale_);
+    for (auto& s : screens_) {
+      if (notice) attachOverlay(s);
+      if (!s.overlay) continue;
+      s.overlay->setImage(plat::gpu::OverlayAnchor::TopLeft, text, margin);
+      if (!notice && !o_.fps) {
+        if (auto layer = std::dynamic_pointer_cast<plat::gpu::MetalLayer>(s.view->layer())) layer->setOverlay(nullptr);
+        s.overlay.reset();
+      }
+    }
   }
 
   // After each tick with --fps: a new reading about once a second, drawn
@@ -289,6 +350,9 @@ class Session {
         if (o_.fps) measureFrame(now);
         XFlush(display_);
         scheduler.ticked(now);
+        if (cannotDraw()) break;
+        reports_.sayPicturesIfChanged();
+        showPictureNotice();
         continue;
       }
       auto wait = scheduler.waitFrom(now);
@@ -328,11 +392,14 @@ class Session {
 
   const Options& o_;
   const plat::rt::ClassInfo& cls_;
+  PlatformReports& reports_;
   std::ostream& err_;
+  bool said_ = false;  // the line on a failure that leaves nothing to draw
   Display* display_ = nullptr;
   Atom deleteWindow_ = 0;
   double scale_ = 1.0;  // the backing scale factor of every window: Xft.dpi / 96
   FpsMeter fpsMeter_;
+  std::optional<std::string> shownNotice_;  // the notice now over the views
   std::vector<Screen> screens_;
   bool quit_ = false;
   std::unique_ptr<SessionGuard> guard_;
@@ -341,11 +408,12 @@ class Session {
 
 }  // namespace
 
-int runX11Session(const Options& options, const plat::rt::ClassInfo& viewClass, std::ostream& err) {
+int runX11Session(const Options& options, const plat::rt::ClassInfo& viewClass, PlatformReports& reports,
+                  std::ostream& err) {
   int signal = 0;
   int status = 0;
   {
-    Session session(options, viewClass, err);
+    Session session(options, viewClass, reports, err);
     status = session.run();
     signal = session.endSignal();
   }

@@ -36,7 +36,9 @@ plat::rt::ClassDefinition<QuelltrineSaverView> viewClass() {
               [](QuelltrineSaverView& v, Args args) -> Value {
                 auto path = plat::rt::valueAs<std::string>(args[0]);
                 auto frames = plat::rt::valueAs<std::int64_t>(args[1]);
-                if (!path || !frames) return plat::rt::Error{"debugRenderPNGToPath:frames: takes a string and an integer"};
+                if (!path || !frames) {
+                  return plat::rt::runtimeError("debugRenderPNGToPath:frames: takes a string and an integer");
+                }
                 return Value{v.debugRenderPNG(*path, *frames)};
               })
       .method("hasConfigureSheet", [](QuelltrineSaverView& v, Args) { return Value{v.hasConfigureSheet()}; })

@@ -20,7 +20,8 @@ bool hasAcceptedExtension(std::string_view fileName) {
 }
 
 void loadImageList(Playlist& p, const std::string& folderPath, plat::sys::RandomSource& rng) {
-  std::vector<std::string> names = plat::sys::listDirectoryNames(folderPath).value_or(std::vector<std::string>{});
+  // A folder that cannot be listed counts as empty; its error is dropped.
+  std::vector<std::string> names = plat::sys::listDirectoryNames(folderPath).valueOr(std::vector<std::string>{});
 
   // (sort key, path): each NFC key is computed once, not per comparison.
   std::vector<std::pair<std::string, std::string>> kept;

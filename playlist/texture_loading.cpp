@@ -34,7 +34,7 @@ std::shared_ptr<plat::gpu::Texture> loadNextTexture(Playlist& playlist, plat::gp
                         plat::gpu::TextureLoaderOptions options;
                         options.srgb = false;
                         options.textureUsage = 1;
-                        return loader->newTextureWithImage(crop, options);
+                        return loader->newTextureWithImage(crop, options).valueOr(nullptr);  // the error is dropped
                       });
 }
 

@@ -62,11 +62,13 @@ auto loadNextWith(Playlist& playlist, plat::ui::Size viewBounds, plat::sys::Rand
     assert(index >= 0 && index < n && "the play order is a permutation of the list");
     if (index < 0 || index >= n) continue;
 
-    auto source = plat::image::ImageSource::createWithPath(playlist.imageURLs[static_cast<std::size_t>(index)]);
+    // A failed step fails the attempt; its error is dropped.
+    auto source =
+        plat::image::ImageSource::createWithPath(playlist.imageURLs[static_cast<std::size_t>(index)]).valueOr(nullptr);
     if (!source) continue;
     plat::image::SourceOptions options;
     options.shouldCache = false;
-    auto image = source->createImageAtIndex(0, options);
+    auto image = source->createImageAtIndex(0, options).valueOr(nullptr);
     if (!image) continue;
     const plat::image::PixelRect rect = centredCrop(image->width(), image->height(), viewAspectRatio(viewBounds));
     auto crop = image->cropped(rect);

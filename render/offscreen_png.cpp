@@ -38,7 +38,7 @@ bool QuelltrineSaverView::debugRenderPNG(const std::string& path, std::int64_t f
   view.height = static_cast<int>(h);
   view.bytesPerRow = w * 4;
   view.order = plat::image::PixelOrder::BGRA;
-  return plat::image::writePNG(path, view);
+  return plat::image::writePNG(path, view).ok();  // the error is dropped
 }
 
 }  // namespace quelltrine

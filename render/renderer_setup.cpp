@@ -31,7 +31,7 @@ std::shared_ptr<plat::rt::Bundle> ownBundle() {
     std::lock_guard lock(overrideMutex());
     overridePath = bundlePathOverride();
   }
-  if (!overridePath.empty()) return plat::rt::Bundle::bundleWithPath(overridePath);
+  if (!overridePath.empty()) return plat::rt::Bundle::bundleWithPath(overridePath).valueOr(nullptr);
   static const int anchor = 0;
   return plat::rt::Bundle::bundleForAddress(&anchor);
 }
@@ -42,8 +42,7 @@ std::shared_ptr<gpu::RenderPipelineState> makePipeline(gpu::Device& device, cons
   desc.vertexFunction = library.newFunctionWithName("v_fullscreen");
   desc.fragmentFunction = library.newFunctionWithName(fragmentName);
   desc.colorAttachments[0].pixelFormat = gpu::PixelFormat::BGRA8Unorm;
-  std::string error;  // kept only for a debugger; never shown
-  return device.newRenderPipelineState(desc, &error);
+  return device.newRenderPipelineState(desc).valueOr(nullptr);  // the error is dropped
 }
 
 }  // namespace
@@ -73,8 +72,7 @@ void QuelltrineSaverView::setupMetal() {
   if (!bundle) return;
   auto libraryPath = bundle->URLForResource("default", "glsllib");
   if (!libraryPath) return;
-  std::string error;
-  auto library = device->newLibraryWithPath(*libraryPath, &error);
+  auto library = device->newLibraryWithPath(*libraryPath).valueOr(nullptr);  // the error is dropped
   if (!library) return;
 
   compositePSO = makePipeline(*device, *library, "f_composite");

@@ -249,7 +249,7 @@ bool writePng(const std::string& path, const Canvas& canvas) {
   const std::vector<std::uint8_t> bgra = canvas.bytes(true);
   const plat::image::PixelView view{bgra.data(), kWidth, kHeight, static_cast<std::size_t>(kWidth) * 4,
                                     plat::image::PixelOrder::BGRA};
-  return plat::image::writePNG(path, view);
+  return plat::image::writePNG(path, view).ok();
 }
 
 }  // namespace

@@ -61,16 +61,23 @@ std::unique_ptr<PassthroughFrame> PassthroughFrame::create(std::shared_ptr<Devic
   std::unique_ptr<PassthroughFrame> f(new PassthroughFrame);
   f->device_ = device;
   f->queue_ = device->newCommandQueue();
-  auto library = Library::parse(kLibrary, error);
-  if (!library) return nullptr;
+  auto parsed = Library::parse(kLibrary);
+  if (!parsed) {
+    if (error) *error = parsed.error().text();
+    return nullptr;
+  }
+  auto library = std::move(parsed).value();
   for (const char* name : {"f_composite", "f_present"}) {
     RenderPipelineDescriptor d;
     d.vertexFunction = library->newFunctionWithName("v_fullscreen");
     d.fragmentFunction = library->newFunctionWithName(name);
     d.colorAttachments[0].pixelFormat = PixelFormat::BGRA8Unorm;
-    auto pso = device->newRenderPipelineState(d, error);
-    if (!pso) return nullptr;
-    (name[2] == 'c' ? f->composite_ : f->present_) = pso;
+    auto pso = device->newRenderPipelineState(d);
+    if (!pso) {
+      if (error) *error = pso.error().text();
+      return nullptr;
+    }
+    (name[2] == 'c' ? f->composite_ : f->present_) = *pso;
   }
   const std::uint32_t rt = TextureUsage::ShaderRead | TextureUsage::RenderTarget;
   f->pictureA_ = makeTexture(*device, width, height, TextureUsage::ShaderRead, 3);

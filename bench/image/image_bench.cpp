@@ -81,12 +81,16 @@ void load(benchmark::State& state, const std::string& path) {
 // Decode and crop only, without the upload: the share of the GPU upload.
 void decodeCrop(benchmark::State& state, const std::string& path) {
   for (auto _ : state) {
-    auto source = plat::image::ImageSource::createWithPath(path);
-    auto image = source ? source->createImageAtIndex(0, {}) : nullptr;
+    auto source = plat::image::ImageSource::createWithPath(path).valueOr(nullptr);
+    auto image = source ? source->createImageAtIndex(0, {}).valueOr(nullptr) : nullptr;
     auto crop = image ? image->cropped(quelltrine::centredCrop(image->width(), image->height(),
                                                                 quelltrine::viewAspectRatio(kView)))
                       : nullptr;
-    auto pixels = crop ? crop->pixels() : std::nullopt;
+    if (!crop) {
+      state.SkipWithError("decode failed");
+      return;
+    }
+    auto pixels = crop->pixels();
     if (!pixels) {
       state.SkipWithError("decode failed");
       return;

@@ -8,10 +8,9 @@
 #include "platform/image/image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  plat::image::Error error;
-  auto source = plat::image::ImageSource::createWithData(data, size, &error);
+  auto source = plat::image::ImageSource::createWithData(data, size).valueOr(nullptr);
   if (!source) return 0;
-  auto image = source->createImageAtIndex(0, {}, &error);
+  auto image = source->createImageAtIndex(0, {}).valueOr(nullptr);
   if (!image) return 0;
   const std::int64_t w = image->width(), h = image->height();
   if (w <= 0 || h <= 0 || w * h > (std::int64_t{1} << 24)) return 0;
@@ -22,12 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const double cw = static_cast<double>(w) * ((b & 15) + 1) / 16.0;
   const double ch = static_cast<double>(h) * ((b >> 4) + 1) / 16.0;
   if (auto crop = image->cropped({x, y, cw, ch})) {
-    if (auto rows = crop->pixels(&error)) {
+    if (auto rows = crop->pixels()) {
       volatile std::uint8_t sink = rows->data[(rows->height - 1) * rows->bytesPerRow + (rows->width - 1) * 4 + 3];
       (void)sink;
     }
   }
-  if (auto rows = image->pixels(&error)) {
+  if (auto rows = image->pixels()) {
     volatile std::uint8_t sink = rows->data[(rows->height - 1) * rows->bytesPerRow + (rows->width - 1) * 4 + 3];
     (void)sink;
   }

@@ -168,7 +168,7 @@ std::shared_ptr<RenderCommandEncoder> CommandBuffer::renderCommandEncoder(const 
   assert(status_ == Status::NotEnqueued);
   assert(encoders_.empty() || encoders_.back().expired() || encoders_.back().lock()->ended());
   if (status_ != Status::NotEnqueued || !descriptor.colorAttachments[0].texture) return nullptr;
-  if (detail::takeSeam(detail::seamEncoders)) return nullptr;
+  if (detail::takeSeam(detail::seamEncoders)) return detail::refuse("encoder", "no encoder (a test's fault)");
   auto pass = std::make_shared<detail::RecordedPass>();
   pass->descriptor = descriptor;
   pass->commands.reserve(8);  // a frame's pass: pipeline, a few textures, bytes, draw
@@ -233,7 +233,9 @@ void CommandBuffer::releaseResources() {
 // Queue --------------------------------------------------------------------
 
 std::shared_ptr<CommandBuffer> CommandQueue::commandBuffer() {
-  if (detail::takeSeam(detail::seamCommandBuffers)) return nullptr;
+  if (detail::takeSeam(detail::seamCommandBuffers)) {
+    return detail::refuse("queue", "no command buffer (a test's fault)");
+  }
   return std::make_shared<CommandBuffer>(core_);
 }
 

@@ -13,7 +13,8 @@ namespace plat::gpu {
 class CommandQueue {
  public:
   explicit CommandQueue(std::shared_ptr<detail::Core> core) : core_(std::move(core)) {}
-  // nullptr only when the test seam says so. An extremely common operation.
+  // nullptr only when the test seam says so (the sink hears of it). An
+  // extremely common operation.
   std::shared_ptr<CommandBuffer> commandBuffer();
 
  private:

@@ -2,10 +2,14 @@
 // queues, textures, libraries and pipelines.
 #include "platform/gpu/device.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 
+#include "platform/error_sink.h"
 #include "platform/gpu/gl_core.h"
 
 namespace plat::gpu {
@@ -35,8 +39,14 @@ std::string infoLog(GLuint object, GetLength getLength, GetLog getLog) {
 std::string shaderLog(GLuint shader) { return infoLog(shader, glGetShaderiv, glGetShaderInfoLog); }
 std::string programLog(GLuint program) { return infoLog(program, glGetProgramiv, glGetProgramInfoLog); }
 
+using plat::detail::report;
+
+Error pipelineError(std::string message) { return Error{ErrorKind::ShaderLibrary, "pipeline", std::move(message), {}}; }
+
+Error textureRefusal(std::string message) { return Error{ErrorKind::Gpu, "texture", std::move(message), {}}; }
+
 // 0 with *error set on failure; the shader is counted while it lives.
-GLuint compile(GLenum type, const Function& function, std::string* error) {
+GLuint compile(GLenum type, const Function& function, std::optional<Error>* error) {
   GLuint shader = glCreateShader(type);
   detail::countGLObjects(1);
   const char* source = function.source().c_str();
@@ -45,7 +55,7 @@ GLuint compile(GLenum type, const Function& function, std::string* error) {
   GLint ok = GL_FALSE;
   glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
   if (ok != GL_TRUE) {
-    if (error) *error = "function '" + function.name() + "' does not compile: " + shaderLog(shader);
+    *error = pipelineError("function '" + function.name() + "' does not compile: " + shaderLog(shader));
     glDeleteShader(shader);
     detail::countGLObjects(-1);
     return 0;
@@ -64,10 +74,19 @@ std::shared_ptr<CommandQueue> Device::newCommandQueue() { return std::make_share
 
 std::shared_ptr<Texture> Device::newTexture(const TextureDescriptor& descriptor) {
   const std::size_t maxSize = core_->limits().maxTextureSize;
-  if (descriptor.pixelFormat != PixelFormat::BGRA8Unorm || descriptor.width == 0 || descriptor.height == 0 ||
-      descriptor.width > maxSize || descriptor.height > maxSize)
+  if (descriptor.pixelFormat != PixelFormat::BGRA8Unorm) {
+    report(textureRefusal("only BGRA8Unorm textures are made"));
     return nullptr;
-  if (detail::takeSeam(detail::seamTextures)) return nullptr;
+  }
+  if (descriptor.width == 0 || descriptor.height == 0 || descriptor.width > maxSize || descriptor.height > maxSize) {
+    report(textureRefusal("a texture of " + std::to_string(descriptor.width) + " x " +
+                          std::to_string(descriptor.height) + " is outside 1 ... " + std::to_string(maxSize)));
+    return nullptr;
+  }
+  if (detail::takeSeam(detail::seamTextures)) {
+    report(textureRefusal("no texture (a test's fault)"));
+    return nullptr;
+  }
   using detail::TexelStorage;
   TexelStorage storage = TexelStorage::Bgra;
   if (!core_->bgraRenderable()) {
@@ -75,54 +94,57 @@ std::shared_ptr<Texture> Device::newTexture(const TextureDescriptor& descriptor)
     // the bytes as they come and swizzle when sampled.
     storage = (descriptor.usage & TextureUsage::RenderTarget) != 0 ? TexelStorage::Rgba : TexelStorage::SwizzledBgra;
   }
-  return detail::makeTexture(core_, descriptor, storage);
+  auto texture = detail::makeTexture(core_, descriptor, storage);
+  if (!texture) report(Error{ErrorKind::Gpu, "gl", "GL cannot hold a texture of this size", {}});
+  return texture;
 }
 
-std::shared_ptr<Library> Device::newLibraryWithPath(const std::string& path, std::string* error) {
+ErrorOr<std::shared_ptr<Library>> Device::newLibraryWithPath(const std::string& path) {
+  auto unreadable = [&path](int code) {
+    return report(Error{ErrorKind::ShaderLibrary, "library",
+                        std::string("cannot read the shader library: ") + std::strerror(code), path, code});
+  };
+  errno = 0;
   std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    if (error) *error = "cannot read shader library " + path;
-    return nullptr;
-  }
+  if (!file) return unreadable(errno != 0 ? errno : ENOENT);
   std::ostringstream text;
   text << file.rdbuf();
-  if (file.bad()) {
-    if (error) *error = "cannot read shader library " + path;
-    return nullptr;
+  if (file.bad()) return unreadable(errno != 0 ? errno : EIO);
+  auto library = Library::parseQuietly(text.str());
+  if (!library) {
+    Error failure = library.error();
+    failure.message = "malformed shader library: " + failure.message;
+    failure.path = path;
+    return report(std::move(failure));
   }
-  std::string parseError;
-  auto library = Library::parse(text.str(), &parseError);
-  if (!library && error) *error = path + ": " + parseError;
   return library;
 }
 
-std::shared_ptr<RenderPipelineState> Device::newRenderPipelineState(const RenderPipelineDescriptor& descriptor,
-                                                                    std::string* error) {
+ErrorOr<std::shared_ptr<RenderPipelineState>> Device::newRenderPipelineState(
+    const RenderPipelineDescriptor& descriptor) {
   const auto& vertex = descriptor.vertexFunction;
   const auto& fragment = descriptor.fragmentFunction;
   if (!vertex || !fragment) {
-    if (error) *error = "the pipeline lacks a vertex or fragment function";
-    return nullptr;
+    return report(pipelineError(!vertex ? "the pipeline lacks a vertex function"
+                                        : "the pipeline lacks a fragment function"));
   }
   if (vertex->stage() != FunctionStage::Vertex || fragment->stage() != FunctionStage::Fragment) {
-    if (error) *error = "a function is bound to the wrong stage";
-    return nullptr;
+    return report(pipelineError("a function is bound to the wrong stage"));
   }
   if (descriptor.colorAttachments[0].pixelFormat != PixelFormat::BGRA8Unorm) {
-    if (error) *error = "colour attachment 0 must be BGRA8Unorm";
-    return nullptr;
+    return report(pipelineError("colour attachment 0 must be BGRA8Unorm"));
   }
   if (!core_->makeCurrent()) {
-    if (error) *error = "the GL context cannot be made current";
-    return nullptr;
+    return report(Error{ErrorKind::Device, "egl", "the GL context cannot be made current", {}});
   }
-  GLuint vs = compile(GL_VERTEX_SHADER, *vertex, error);
-  if (vs == 0) return nullptr;
-  GLuint fs = compile(GL_FRAGMENT_SHADER, *fragment, error);
+  std::optional<Error> compileError;
+  GLuint vs = compile(GL_VERTEX_SHADER, *vertex, &compileError);
+  if (vs == 0) return report(std::move(*compileError));
+  GLuint fs = compile(GL_FRAGMENT_SHADER, *fragment, &compileError);
   if (fs == 0) {
     glDeleteShader(vs);
     detail::countGLObjects(-1);
-    return nullptr;
+    return report(std::move(*compileError));
   }
   GLuint program = glCreateProgram();
   detail::countGLObjects(1);
@@ -138,10 +160,11 @@ std::shared_ptr<RenderPipelineState> Device::newRenderPipelineState(const Render
   GLint linked = GL_FALSE;
   glGetProgramiv(program, GL_LINK_STATUS, &linked);
   if (linked != GL_TRUE) {
-    if (error) *error = "'" + vertex->name() + "' and '" + fragment->name() + "' do not link: " + programLog(program);
+    Error failure =
+        pipelineError("'" + vertex->name() + "' and '" + fragment->name() + "' do not link: " + programLog(program));
     glDeleteProgram(program);
     detail::countGLObjects(-1);
-    return nullptr;
+    return report(std::move(failure));
   }
 
   // Bindings by name, set once: sampler texN reads texture unit N, the
@@ -175,17 +198,36 @@ RenderPipelineState::~RenderPipelineState() {
 }
 
 std::shared_ptr<Device> createSystemDefaultDevice() {
-  std::lock_guard<std::mutex> lock(deviceMutex);
-  if (deviceUnavailable) return nullptr;
-  if (auto device = sharedDevice.lock()) {
-    if (device->core()->egl().nativeDisplay() == preferredDisplay) return device;
+  std::optional<Error> failure;
+  std::shared_ptr<Device> device;
+  {
+    std::lock_guard<std::mutex> lock(deviceMutex);
+    if (deviceUnavailable) {
+      failure = Error{ErrorKind::Device, "egl", "made unavailable for a test", {}};
+    } else if (auto live = sharedDevice.lock(); live && live->core()->egl().nativeDisplay() == preferredDisplay) {
+      device = std::move(live);
+    } else {
+      auto core = sharedCore.lock();
+      if (!core || core->egl().nativeDisplay() != preferredDisplay) {
+        auto created = detail::Core::create(preferredDisplay);
+        if (created) {
+          core = std::move(created).value();
+        } else {
+          failure = created.error();
+        }
+      }
+      if (core) {
+        sharedCore = core;
+        device = std::make_shared<Device>(std::move(core));
+        sharedDevice = device;
+      }
+    }
   }
-  auto core = sharedCore.lock();
-  if (!core || core->egl().nativeDisplay() != preferredDisplay) core = detail::Core::create(preferredDisplay, nullptr);
-  if (!core) return nullptr;
-  sharedCore = core;
-  auto device = std::make_shared<Device>(std::move(core));
-  sharedDevice = device;
+  // Told outside the lock: the sink may create a device itself.
+  if (failure) {
+    failure->message = "no GPU device: " + failure->message;
+    report(std::move(*failure));
+  }
   return device;
 }
 

@@ -8,12 +8,15 @@
 //
 // Every GL call of this layer happens on the thread that uses the objects
 // (the host's main thread); the context is made current there as needed.
+// Failures are plat::Error values (platform/error.h); the error sink hears
+// of each, also of those whose operation answers with a plain nullptr.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/gpu/command_queue.h"
 #include "platform/gpu/library.h"
 #include "platform/gpu/render_pipeline.h"
@@ -36,16 +39,16 @@ class Device {
 
   std::shared_ptr<CommandQueue> newCommandQueue();
   // nullptr for a size of 0 or above maxTextureSize, a format other than
-  // BGRA8Unorm, when GL runs out of memory, or when the test seam says so.
+  // BGRA8Unorm, when GL runs out of memory, or when the test seam says so;
+  // the sink hears why (kind Gpu).
   std::shared_ptr<Texture> newTexture(const TextureDescriptor& descriptor);
-  // Reads and parses a library file (library.h); nullptr with *error when it
-  // is unreadable or malformed.
-  std::shared_ptr<Library> newLibraryWithPath(const std::string& path, std::string* error = nullptr);
-  // Compiles and links; nullptr with the GL log in *error when a function is
-  // missing or of the wrong stage, the colour format is not BGRA8Unorm, or
-  // GL refuses the sources. A rare operation.
-  std::shared_ptr<RenderPipelineState> newRenderPipelineState(const RenderPipelineDescriptor& descriptor,
-                                                              std::string* error = nullptr);
+  // Reads and parses a library file (library.h); an Error of kind
+  // ShaderLibrary naming the file when it is unreadable or malformed.
+  ErrorOr<std::shared_ptr<Library>> newLibraryWithPath(const std::string& path);
+  // Compiles and links; an Error of kind ShaderLibrary (with the GL log)
+  // when a function is missing or of the wrong stage, the colour format is
+  // not BGRA8Unorm, or GL refuses the sources. A rare operation.
+  ErrorOr<std::shared_ptr<RenderPipelineState>> newRenderPipelineState(const RenderPipelineDescriptor& descriptor);
   const DeviceLimits& limits() const;
 
   // For the GL code of this layer.
@@ -55,9 +58,10 @@ class Device {
   std::shared_ptr<detail::Core> core_;
 };
 
-// nullptr when no EGL display with a GLES 3 context can be had. Every caller
-// gets the same live device while one exists for the current preferred
-// display, so that views share one context.
+// nullptr when no EGL display with a GLES 3 context can be had; the sink
+// then hears an Error of kind Device naming the EGL call and its error.
+// Every caller gets the same live device while one exists for the current
+// preferred display, so that views share one context.
 std::shared_ptr<Device> createSystemDefaultDevice();
 
 // The X11 Display* (as void*) that later devices use, or nullptr for

@@ -12,11 +12,42 @@
 namespace plat::gpu::detail {
 namespace {
 
-std::string eglErrorText(const char* what) {
-  char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "%s failed (EGL error 0x%04x)", what, static_cast<unsigned>(eglGetError()));
-  return buffer;
+const char* eglErrorName(EGLint code) {
+  switch (code) {
+    case EGL_SUCCESS: return "EGL_SUCCESS";
+    case EGL_NOT_INITIALIZED: return "EGL_NOT_INITIALIZED";
+    case EGL_BAD_ACCESS: return "EGL_BAD_ACCESS";
+    case EGL_BAD_ALLOC: return "EGL_BAD_ALLOC";
+    case EGL_BAD_ATTRIBUTE: return "EGL_BAD_ATTRIBUTE";
+    case EGL_BAD_CONFIG: return "EGL_BAD_CONFIG";
+    case EGL_BAD_CONTEXT: return "EGL_BAD_CONTEXT";
+    case EGL_BAD_CURRENT_SURFACE: return "EGL_BAD_CURRENT_SURFACE";
+    case EGL_BAD_DISPLAY: return "EGL_BAD_DISPLAY";
+    case EGL_BAD_MATCH: return "EGL_BAD_MATCH";
+    case EGL_BAD_NATIVE_PIXMAP: return "EGL_BAD_NATIVE_PIXMAP";
+    case EGL_BAD_NATIVE_WINDOW: return "EGL_BAD_NATIVE_WINDOW";
+    case EGL_BAD_PARAMETER: return "EGL_BAD_PARAMETER";
+    case EGL_BAD_SURFACE: return "EGL_BAD_SURFACE";
+    case EGL_CONTEXT_LOST: return "EGL_CONTEXT_LOST";
+    default: return nullptr;
+  }
 }
+
+// "eglInitialize failed: EGL_NOT_INITIALIZED", from EGL's last error.
+Error eglFailure(const char* call) {
+  const EGLint code = eglGetError();
+  std::string text = std::string(call) + " failed: ";
+  if (const char* name = eglErrorName(code)) {
+    text += name;
+  } else {
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "EGL error 0x%04x", static_cast<unsigned>(code));
+    text += hex;
+  }
+  return Error{ErrorKind::Device, "egl", std::move(text), {}};
+}
+
+Error deviceFailure(std::string message) { return Error{ErrorKind::Device, "egl", std::move(message), {}}; }
 
 EGLDisplay headlessDisplay(const char** platformName) {
   const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
@@ -45,14 +76,14 @@ EGLDisplay headlessDisplay(const char** platformName) {
 
 }  // namespace
 
-std::unique_ptr<EglContext> EglContext::create(void* x11Display, std::string* error) {
+ErrorOr<std::unique_ptr<EglContext>> EglContext::create(void* x11Display) {
   std::unique_ptr<EglContext> self(new EglContext);
   if (x11Display != nullptr) {
     const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
     if (!epoxy_extension_in_string(client, "EGL_KHR_platform_x11") &&
         !epoxy_extension_in_string(client, "EGL_EXT_platform_x11")) {
-      if (error) *error = "EGL has no X11 platform";
-      return nullptr;
+      // glvnd answers even without a driver, with no platform at all.
+      return deviceFailure("EGL has no X11 platform (is no EGL driver installed?)");
     }
     self->display_ = eglGetPlatformDisplayEXT(EGL_PLATFORM_X11_KHR, x11Display, nullptr);
     self->x11Display_ = x11Display;
@@ -61,19 +92,15 @@ std::unique_ptr<EglContext> EglContext::create(void* x11Display, std::string* er
     self->display_ = headlessDisplay(&self->platformName_);
   }
   if (self->display_ == EGL_NO_DISPLAY) {
-    if (error) *error = "no EGL display";
-    return nullptr;
+    return eglFailure(self->x11Display_ ? "eglGetPlatformDisplay (X11)" : "eglGetDisplay");
   }
   EGLint major = 0, minor = 0;
   if (!eglInitialize(self->display_, &major, &minor)) {
-    if (error) *error = eglErrorText("eglInitialize");
+    Error failure = eglFailure("eglInitialize");
     self->display_ = EGL_NO_DISPLAY;  // nothing to terminate
-    return nullptr;
+    return failure;
   }
-  if (!eglBindAPI(EGL_OPENGL_ES_API)) {
-    if (error) *error = eglErrorText("eglBindAPI");
-    return nullptr;
-  }
+  if (!eglBindAPI(EGL_OPENGL_ES_API)) return eglFailure("eglBindAPI (OpenGL ES)");
 
   const bool surfaceless =
       epoxy_extension_in_string(eglQueryString(self->display_, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context");
@@ -81,10 +108,8 @@ std::unique_ptr<EglContext> EglContext::create(void* x11Display, std::string* er
   const EGLint attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES3_BIT, EGL_SURFACE_TYPE, surfaceType,
                                EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_NONE};
   EGLint count = 0;
-  if (!eglChooseConfig(self->display_, attributes, nullptr, 0, &count) || count == 0) {
-    if (error) *error = "no EGL config for OpenGL ES 3 with 8-bit colour";
-    return nullptr;
-  }
+  if (!eglChooseConfig(self->display_, attributes, nullptr, 0, &count)) return eglFailure("eglChooseConfig");
+  if (count == 0) return deviceFailure("no EGL config for OpenGL ES 3 with 8-bit colour");
   std::vector<EGLConfig> configs(static_cast<std::size_t>(count));
   eglChooseConfig(self->display_, attributes, configs.data(), count, &count);
   // Prefer an 8-8-8 config without alpha on X11: its visual is the usual
@@ -105,10 +130,7 @@ std::unique_ptr<EglContext> EglContext::create(void* x11Display, std::string* er
 
   const EGLint contextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0, EGL_NONE};
   self->context_ = eglCreateContext(self->display_, self->config_, EGL_NO_CONTEXT, contextAttributes);
-  if (self->context_ == EGL_NO_CONTEXT) {
-    if (error) *error = eglErrorText("eglCreateContext (OpenGL ES 3.0)");
-    return nullptr;
-  }
+  if (self->context_ == EGL_NO_CONTEXT) return eglFailure("eglCreateContext (OpenGL ES 3.0)");
   if (!surfaceless) {
     EGLConfig pbufferConfig = self->config_;
     if (self->x11Display_ != nullptr) {
@@ -119,15 +141,9 @@ std::unique_ptr<EglContext> EglContext::create(void* x11Display, std::string* er
     }
     const EGLint pbSize[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
     self->pbuffer_ = eglCreatePbufferSurface(self->display_, pbufferConfig, pbSize);
-    if (self->pbuffer_ == EGL_NO_SURFACE) {
-      if (error) *error = eglErrorText("eglCreatePbufferSurface");
-      return nullptr;
-    }
+    if (self->pbuffer_ == EGL_NO_SURFACE) return eglFailure("eglCreatePbufferSurface");
   }
-  if (!self->makeCurrentOffscreen()) {
-    if (error) *error = eglErrorText("eglMakeCurrent");
-    return nullptr;
-  }
+  if (!self->makeCurrentOffscreen()) return eglFailure("eglMakeCurrent");
   return self;
 }
 
@@ -149,11 +165,14 @@ bool EglContext::makeCurrent(EGLSurface surface) {
   return eglMakeCurrent(display_, surface, surface, context_) == EGL_TRUE;
 }
 
-EGLSurface EglContext::createWindowSurface(unsigned long window) {
-  if (x11Display_ == nullptr || window == 0 || !windowSystemAlive()) return EGL_NO_SURFACE;
+ErrorOr<EGLSurface> EglContext::createWindowSurface(unsigned long window) {
+  if (x11Display_ == nullptr || window == 0) {
+    return deviceFailure("no window surface without an X11 display and window");
+  }
+  if (!windowSystemAlive()) return deviceFailure("the connection to the X server is broken");
   // The X11 platform takes a pointer to the Window id.
   EGLSurface surface = eglCreatePlatformWindowSurfaceEXT(display_, config_, &window, nullptr);
-  if (surface == EGL_NO_SURFACE) return EGL_NO_SURFACE;
+  if (surface == EGL_NO_SURFACE) return eglFailure("eglCreatePlatformWindowSurface");
   if (makeCurrent(surface)) eglSwapInterval(display_, 0);  // the host paces its ticks
   makeCurrentOffscreen();
   return surface;

@@ -12,12 +12,15 @@
 #include <memory>
 #include <string>
 
+#include "platform/error.h"
+
 namespace plat::gpu::detail {
 
 class EglContext {
  public:
-  // nullptr with *error when no display, config or GLES 3 context can be had.
-  static std::unique_ptr<EglContext> create(void* x11Display, std::string* error);
+  // An Error of kind Device naming the EGL call and its error when no
+  // display, config or GLES 3 context can be had (not told to the sink).
+  static ErrorOr<std::unique_ptr<EglContext>> create(void* x11Display);
   ~EglContext();
   EglContext(const EglContext&) = delete;
   EglContext& operator=(const EglContext&) = delete;
@@ -27,9 +30,9 @@ class EglContext {
   bool makeCurrentOffscreen();
   bool makeCurrent(EGLSurface surface);
 
-  // A window surface for an X11 window id; EGL_NO_SURFACE on failure or on a
-  // headless display. Swap interval 0.
-  EGLSurface createWindowSurface(unsigned long window);
+  // A window surface for an X11 window id, swap interval 0; an Error of kind
+  // Device (not told to the sink) on failure or on a headless display.
+  ErrorOr<EGLSurface> createWindowSurface(unsigned long window);
   void destroySurface(EGLSurface surface);
   bool surfaceSize(EGLSurface surface, int* width, int* height) const;
   // false without a swap when the X connection has broken.

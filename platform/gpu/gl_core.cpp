@@ -4,6 +4,8 @@
 
 #include <epoxy/gl.h>
 
+#include "platform/error_sink.h"
+
 namespace plat::gpu::detail {
 namespace {
 std::atomic<long> liveObjects{0};
@@ -14,6 +16,11 @@ std::atomic<int> seamCommandBuffers{0}, seamEncoders{0}, seamDrawables{0}, seamT
 
 void countGLObjects(int delta) { liveObjects.fetch_add(delta); }
 
+std::nullptr_t refuse(const char* origin, std::string message) {
+  plat::detail::report(Error{ErrorKind::Gpu, origin, std::move(message), {}});
+  return nullptr;
+}
+
 bool takeSeam(std::atomic<int>& counter) {
   int n = counter.load();
   while (n > 0) {
@@ -22,15 +29,14 @@ bool takeSeam(std::atomic<int>& counter) {
   return false;
 }
 
-std::shared_ptr<Core> Core::create(void* x11Display, std::string* error) {
-  std::unique_ptr<EglContext> egl = EglContext::create(x11Display, error);
-  if (!egl) return nullptr;
+ErrorOr<std::shared_ptr<Core>> Core::create(void* x11Display) {
+  ErrorOr<std::unique_ptr<EglContext>> egl = EglContext::create(x11Display);
+  if (!egl) return egl.error();
   if (epoxy_is_desktop_gl() || epoxy_gl_version() < 30) {
-    if (error) *error = "the context is not OpenGL ES 3";
-    return nullptr;
+    return Error{ErrorKind::Device, "gl", "the context is not OpenGL ES 3", {}};
   }
   std::shared_ptr<Core> core(new Core);
-  core->egl_ = std::move(egl);
+  core->egl_ = std::move(egl).value();
 
   GLint maxSize = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);

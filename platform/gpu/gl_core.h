@@ -21,7 +21,9 @@ namespace plat::gpu::detail {
 
 class Core {
  public:
-  static std::shared_ptr<Core> create(void* x11Display, std::string* error);
+  // An Error of kind Device (not told to the sink) when EGL gives no
+  // OpenGL ES 3 context.
+  static ErrorOr<std::shared_ptr<Core>> create(void* x11Display);
   ~Core();
   Core(const Core&) = delete;
   Core& operator=(const Core&) = delete;
@@ -59,6 +61,10 @@ void countGLObjects(int delta);
 
 // Fault seams: true when the next operation of that kind shall fail.
 bool takeSeam(std::atomic<int>& counter);
+
+// Tells the error sink that a GPU object was refused (kind Gpu) and gives
+// the null that the refusing operation returns.
+std::nullptr_t refuse(const char* origin, std::string message);
 extern std::atomic<int> seamCommandBuffers, seamEncoders, seamDrawables, seamTextures;
 
 // Uploads h rows of w texels, bytesPerRow apart, into `texture` at level,

@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "platform/error_sink.h"
+
 namespace plat::gpu {
 namespace {
 
@@ -30,9 +32,8 @@ struct Section {
   std::string body;
 };
 
-bool fail(std::string* error, int line, const std::string& message) {
-  if (error) *error = "line " + std::to_string(line) + ": " + message;
-  return false;
+Error fail(int line, const std::string& message) {
+  return Error{ErrorKind::ShaderLibrary, "library", "line " + std::to_string(line) + ": " + message, {}};
 }
 
 std::string trimmed(const std::string& s) {
@@ -44,7 +45,11 @@ std::string trimmed(const std::string& s) {
 
 }  // namespace
 
-std::shared_ptr<Library> Library::parse(const std::string& text, std::string* error) {
+ErrorOr<std::shared_ptr<Library>> Library::parse(const std::string& text) {
+  return plat::detail::reportFailure(parseQuietly(text));
+}
+
+ErrorOr<std::shared_ptr<Library>> Library::parseQuietly(const std::string& text) {
   std::istringstream in(text);
   std::string line;
   int lineNumber = 0;
@@ -61,14 +66,14 @@ std::shared_ptr<Library> Library::parse(const std::string& text, std::string* er
       std::string keyword, name, stage, extra;
       words >> keyword >> name >> stage >> extra;
       if (keyword == "common") {
-        if (!name.empty()) return fail(error, lineNumber, "//@common takes no arguments"), nullptr;
-        if (haveCommon) return fail(error, lineNumber, "a second //@common section"), nullptr;
+        if (!name.empty()) return fail(lineNumber, "//@common takes no arguments");
+        if (haveCommon) return fail(lineNumber, "a second //@common section");
         haveCommon = true;
         common.firstLine = lineNumber + 1;
         current = &common;
       } else if (keyword == "function") {
         if (name.empty() || stage.empty() || !extra.empty())
-          return fail(error, lineNumber, "expected //@function NAME vertex|fragment"), nullptr;
+          return fail(lineNumber, "expected //@function NAME vertex|fragment");
         Section s;
         s.name = name;
         if (stage == "vertex") {
@@ -76,23 +81,23 @@ std::shared_ptr<Library> Library::parse(const std::string& text, std::string* er
         } else if (stage == "fragment") {
           s.stage = FunctionStage::Fragment;
         } else {
-          return fail(error, lineNumber, "unknown stage '" + stage + "'"), nullptr;
+          return fail(lineNumber, "unknown stage '" + stage + "'");
         }
         for (const Section& other : sections)
-          if (other.name == name) return fail(error, lineNumber, "function '" + name + "' defined twice"), nullptr;
+          if (other.name == name) return fail(lineNumber, "function '" + name + "' defined twice");
         s.firstLine = lineNumber + 1;
         sections.push_back(std::move(s));
         current = &sections.back();
       } else {
-        return fail(error, lineNumber, "unknown marker //@" + keyword), nullptr;
+        return fail(lineNumber, "unknown marker //@" + keyword);
       }
       continue;
     }
     if (t.rfind("#version", 0) == 0)
-      return fail(error, lineNumber, "#version is supplied by the library; remove it"), nullptr;
+      return fail(lineNumber, "#version is supplied by the library; remove it");
     if (current != nullptr) current->body += line + "\n";
   }
-  if (sections.empty()) return fail(error, lineNumber, "no //@function section"), nullptr;
+  if (sections.empty()) return fail(lineNumber, "no //@function section");
 
   auto library = std::make_shared<Library>();
   for (const Section& s : sections) {
@@ -109,6 +114,8 @@ std::shared_ptr<Library> Library::parse(const std::string& text, std::string* er
 std::shared_ptr<Function> Library::newFunctionWithName(const std::string& name) const {
   for (const auto& f : functions_)
     if (f->name() == name) return f;
+  plat::detail::report(
+      Error{ErrorKind::ShaderLibrary, "library", "the shader library has no function '" + name + "'", {}});
   return nullptr;
 }
 

@@ -41,6 +41,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace plat::gpu {
 
 enum class FunctionStage : std::uint8_t { Vertex, Fragment };
@@ -62,17 +64,23 @@ class Function {
 
 class Library {
  public:
-  // Parses library text; nullptr with *error (line number and reason) when it
-  // is malformed: no function, a marker without name or with an unknown
-  // stage, a name given twice, two //@common sections, a #version line.
-  static std::shared_ptr<Library> parse(const std::string& text, std::string* error = nullptr);
+  // Parses library text; an Error of kind ShaderLibrary (line number and
+  // reason), told to the sink, when it is malformed: no function, a marker
+  // without name or with an unknown stage, a name given twice, two //@common
+  // sections, a #version line.
+  static ErrorOr<std::shared_ptr<Library>> parse(const std::string& text);
 
-  // nullptr when the library has no function of that name. A rare operation.
+  // nullptr when the library has no function of that name (the sink hears
+  // of it). A rare operation.
   std::shared_ptr<Function> newFunctionWithName(const std::string& name) const;
   // In file order.
   std::vector<std::string> functionNames() const;
 
  private:
+  friend class Device;
+  // The parse without telling the sink, for a caller that adds the file.
+  static ErrorOr<std::shared_ptr<Library>> parseQuietly(const std::string& text);
+
   std::vector<std::shared_ptr<Function>> functions_;
 };
 

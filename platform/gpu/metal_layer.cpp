@@ -3,7 +3,9 @@
 #include "platform/gpu/metal_layer.h"
 
 #include <cmath>
+#include <cstdio>
 
+#include "platform/error_sink.h"
 #include "platform/gpu/gl_core.h"
 
 namespace plat::gpu {
@@ -71,13 +73,18 @@ void MetalLayer::setNativeWindow(const plat::ui::NativeWindowHandle& handle) {
 
 std::shared_ptr<Drawable> MetalLayer::nextDrawable() {
   if (!device_ || !window_.valid()) return nullptr;
-  if (detail::takeSeam(detail::seamDrawables)) return nullptr;
+  if (detail::takeSeam(detail::seamDrawables)) return detail::refuse("drawable", "no drawable (a test's fault)");
   const std::shared_ptr<detail::Core>& core = device_->core();
   if (core->egl().nativeDisplay() != window_.display) return nullptr;  // a headless device or another display
   if (!surface_) {
-    EGLSurface surface = core->egl().createWindowSurface(window_.window);
-    if (surface == EGL_NO_SURFACE) return nullptr;
-    surface_ = std::make_shared<detail::WindowSurface>(core, surface);
+    ErrorOr<EGLSurface> surface = core->egl().createWindowSurface(window_.window);
+    if (!surface) {
+      Error failure = surface.error();
+      failure.message = "cannot draw into the window: " + failure.message;
+      plat::detail::report(std::move(failure));
+      return nullptr;
+    }
+    surface_ = std::make_shared<detail::WindowSurface>(core, *surface);
   }
   double w = drawableSize_.width, h = drawableSize_.height;
   if (!(w >= 1.0 && h >= 1.0)) {  // no size set: the window's own
@@ -87,7 +94,11 @@ std::shared_ptr<Drawable> MetalLayer::nextDrawable() {
     h = sh;
   }
   const double limit = static_cast<double>(device_->limits().maxTextureSize);
-  if (!(w >= 1.0 && h >= 1.0) || std::round(w) > limit || std::round(h) > limit) return nullptr;
+  if (!(w >= 1.0 && h >= 1.0) || std::round(w) > limit || std::round(h) > limit) {
+    char size[96];
+    std::snprintf(size, sizeof size, "a drawable of %.0f x %.0f is outside 1 ... %.0f", w, h, limit);
+    return detail::refuse("drawable", size);
+  }
   const auto width = static_cast<std::size_t>(std::round(w));
   const auto height = static_cast<std::size_t>(std::round(h));
   if (!texture_ || texture_->width() != width || texture_->height() != height) {

@@ -56,8 +56,11 @@ class MetalLayer : public plat::ui::Layer {
   void setDrawableSize(plat::ui::Size size) { drawableSize_ = size; }
 
   // nullptr without a window or device, for a size beyond the device limit,
-  // when the surface cannot be made, or when the test seam says so. The
-  // drawable's texture is reused from frame to frame while its size stays.
+  // when the surface cannot be made, or when the test seam says so; the
+  // error sink hears of each but the first two, which are not failures (a
+  // surface that cannot be made is of kind Device: nothing can be drawn).
+  // The drawable's texture is reused from frame to frame while its size
+  // stays.
   std::shared_ptr<Drawable> nextDrawable();
 
   void setNativeWindow(const plat::ui::NativeWindowHandle& handle) override;

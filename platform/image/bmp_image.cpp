@@ -25,24 +25,19 @@ const char* reason() {
 
 class BmpImage final : public LazyImage {
  public:
-  BmpImage(SharedBytes bytes, int width, int height) : LazyImage(width, height), bytes_(std::move(bytes)) {}
+  BmpImage(SharedBytes bytes, int width, int height)
+      : LazyImage(width, height, bytes->path), bytes_(std::move(bytes)) {}
 
  protected:
-  std::optional<Rows> decode(Error* error) const override {
+  ErrorOr<Rows> decode() const override {
     int w = 0;
     int h = 0;
     int channels = 0;
     std::shared_ptr<stbi_uc> pixels(
         stbi_load_from_memory(bytes_->data.get(), static_cast<int>(bytes_->size), &w, &h, &channels, 4),
         [](stbi_uc* p) { stbi_image_free(p); });
-    if (!pixels) {
-      setError(error, "bmp", reason());
-      return std::nullopt;
-    }
-    if (w != width() || h != height()) {
-      setError(error, "bmp", "decoded image does not match its header");
-      return std::nullopt;
-    }
+    if (!pixels) return pictureError(*bytes_, "bmp", reason());
+    if (w != width() || h != height()) return pictureError(*bytes_, "bmp", "decoded image does not match its header");
     Rows rows;
     rows.view = PixelView{pixels.get(), w, h, std::size_t(w) * 4, PixelOrder::RGBA};
     rows.owner = std::move(pixels);
@@ -55,22 +50,15 @@ class BmpImage final : public LazyImage {
 
 }  // namespace
 
-std::shared_ptr<const Image> openBmp(SharedBytes bytes, Error* error) {
-  if (bytes->size > static_cast<std::size_t>(INT_MAX)) {
-    setError(error, "bmp", "file too large");
-    return nullptr;
-  }
+OpenResult openBmp(SharedBytes bytes) {
+  if (bytes->size > static_cast<std::size_t>(INT_MAX)) return pictureError(*bytes, "bmp", "file too large");
   int width = 0;
   int height = 0;
   int channels = 0;
   if (!stbi_info_from_memory(bytes->data.get(), static_cast<int>(bytes->size), &width, &height, &channels)) {
-    setError(error, "bmp", reason());
-    return nullptr;
+    return pictureError(*bytes, "bmp", reason());
   }
-  if (!sizeAllowed(width, height)) {
-    setError(error, "bmp", sizeRefusal(width, height));
-    return nullptr;
-  }
+  if (!sizeAllowed(width, height)) return pictureError(*bytes, "bmp", sizeRefusal(width, height));
   return std::make_shared<BmpImage>(std::move(bytes), width, height);
 }
 

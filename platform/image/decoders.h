@@ -19,6 +19,7 @@ namespace plat::image::detail {
 struct Bytes {
   std::unique_ptr<std::uint8_t[]> data;
   std::size_t size = 0;
+  std::string path;  // the file they were read from; empty for bytes from memory
 };
 using SharedBytes = std::shared_ptr<const Bytes>;
 
@@ -31,7 +32,9 @@ const char* formatName(Format format);
 // Files larger than this are not read.
 inline constexpr std::size_t kMaxFileBytes = std::size_t{512} << 20;
 
-void setError(Error* error, const char* decoder, std::string message);
+// A decoder's failure over `bytes`: kind Picture, the decoder as its origin,
+// the file's path. Not yet told to the sink.
+Error pictureError(const Bytes& bytes, const char* decoder, std::string message);
 
 // True when a header's size is one we decode: both sides in 1 ... kMaxSide
 // and the pixel count within kMaxPixels.
@@ -45,13 +48,14 @@ std::optional<std::size_t> bufferBytes(std::int64_t width, std::int64_t height);
 // decode(); a failure is remembered too, so a broken file is decoded once.
 class LazyImage : public Image {
  public:
-  LazyImage(int width, int height) : width_(width), height_(height) {}
+  LazyImage(int width, int height, std::string sourcePath)
+      : Image(std::move(sourcePath)), width_(width), height_(height) {}
   int width() const final { return width_; }
   int height() const final { return height_; }
-  std::optional<PixelView> pixels(Error* error = nullptr) const final;
 
  protected:
-  virtual std::optional<Rows> decode(Error* error) const = 0;
+  ErrorOr<PixelView> decodedPixels() const final;
+  virtual ErrorOr<Rows> decode() const = 0;
   // The rows once decoded, else none (and nothing is decoded by asking).
   const std::optional<Rows>& decodedRows() const { return rows_; }
 
@@ -64,10 +68,12 @@ class LazyImage : public Image {
 
 // Each reads the header of index 0 from `bytes` (whose format was sniffed),
 // refuses sizes beyond the caps, and returns the lazily decoding image.
-std::shared_ptr<const Image> openJpeg(SharedBytes bytes, Error* error);
-std::shared_ptr<const Image> openPng(SharedBytes bytes, Error* error);
-std::shared_ptr<const Image> openTiff(SharedBytes bytes, Error* error);
-std::shared_ptr<const Image> openHeif(SharedBytes bytes, Error* error);
-std::shared_ptr<const Image> openBmp(SharedBytes bytes, Error* error);
+// The Error is not yet told to the sink.
+using OpenResult = ErrorOr<std::shared_ptr<const Image>>;
+OpenResult openJpeg(SharedBytes bytes);
+OpenResult openPng(SharedBytes bytes);
+OpenResult openTiff(SharedBytes bytes);
+OpenResult openHeif(SharedBytes bytes);
+OpenResult openBmp(SharedBytes bytes);
 
 }  // namespace plat::image::detail

@@ -29,19 +29,16 @@ class HeifImage final : public LazyImage {
  public:
   HeifImage(SharedBytes bytes, std::unique_ptr<heif_context, ContextDeleter> context,
             std::unique_ptr<heif_image_handle, HandleDeleter> handle, int width, int height)
-      : LazyImage(width, height),
+      : LazyImage(width, height, bytes->path),
         bytes_(std::move(bytes)),
         context_(std::move(context)),
         handle_(std::move(handle)) {}
 
  protected:
-  std::optional<Rows> decode(Error* error) const override {
+  ErrorOr<Rows> decode() const override {
     std::unique_ptr<heif_decoding_options, void (*)(heif_decoding_options*)> options(heif_decoding_options_alloc(),
                                                                                      heif_decoding_options_free);
-    if (!options) {
-      setError(error, "heif", "out of memory");
-      return std::nullopt;
-    }
+    if (!options) return pictureError(*bytes_, "heif", "out of memory");
     options->ignore_transformations = 1;
     heif_image* decoded = nullptr;
     heif_error result =
@@ -49,10 +46,7 @@ class HeifImage final : public LazyImage {
     std::shared_ptr<heif_image> image(decoded, [](heif_image* p) {
       if (p != nullptr) heif_image_release(p);
     });
-    if (result.code != heif_error_Ok || !image) {
-      setError(error, "heif", describe(result));
-      return std::nullopt;
-    }
+    if (result.code != heif_error_Ok || !image) return pictureError(*bytes_, "heif", describe(result));
     int stride = 0;
     const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int planeWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
@@ -61,8 +55,7 @@ class HeifImage final : public LazyImage {
     // than announced would leave rows missing.
     if (plane == nullptr || planeWidth < width() || planeHeight < height() || stride < 0 ||
         static_cast<std::size_t>(stride) < std::size_t(width()) * 4) {
-      setError(error, "heif", "decoded image does not match its header");
-      return std::nullopt;
+      return pictureError(*bytes_, "heif", "decoded image does not match its header");
     }
     Rows rows;
     rows.view = PixelView{plane, width(), height(), static_cast<std::size_t>(stride), PixelOrder::RGBA};
@@ -78,28 +71,19 @@ class HeifImage final : public LazyImage {
 
 }  // namespace
 
-std::shared_ptr<const Image> openHeif(SharedBytes bytes, Error* error) {
+OpenResult openHeif(SharedBytes bytes) {
   std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
-  if (!context) {
-    setError(error, "heif", "out of memory");
-    return nullptr;
-  }
+  if (!context) return pictureError(*bytes, "heif", "out of memory");
   // libheif checks this side limit against every item it decodes, grid
   // tiles included, which the primary image's size alone does not bound. The
   // square of the limit is the pixel cap.
   heif_context_set_maximum_image_size_limit(context.get(), kMaxHeifSide);
   heif_error result = heif_context_read_from_memory_without_copy(context.get(), bytes->data.get(), bytes->size, nullptr);
-  if (result.code != heif_error_Ok) {
-    setError(error, "heif", describe(result));
-    return nullptr;
-  }
+  if (result.code != heif_error_Ok) return pictureError(*bytes, "heif", describe(result));
   heif_image_handle* rawHandle = nullptr;
   result = heif_context_get_primary_image_handle(context.get(), &rawHandle);
   std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
-  if (result.code != heif_error_Ok || !handle) {
-    setError(error, "heif", describe(result));
-    return nullptr;
-  }
+  if (result.code != heif_error_Ok || !handle) return pictureError(*bytes, "heif", describe(result));
   // The size as coded, before any rotation: the transformations are not
   // applied when the pixels are decoded.
   int width = heif_image_handle_get_ispe_width(handle.get());
@@ -108,10 +92,7 @@ std::shared_ptr<const Image> openHeif(SharedBytes bytes, Error* error) {
     width = heif_image_handle_get_width(handle.get());
     height = heif_image_handle_get_height(handle.get());
   }
-  if (!sizeAllowed(width, height)) {
-    setError(error, "heif", sizeRefusal(width, height));
-    return nullptr;
-  }
+  if (!sizeAllowed(width, height)) return pictureError(*bytes, "heif", sizeRefusal(width, height));
   return std::make_shared<HeifImage>(std::move(bytes), std::move(context), std::move(handle), width, height);
 }
 

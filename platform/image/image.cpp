@@ -11,11 +11,15 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/error_sink.h"
 #include "platform/image/decoders.h"
 
 namespace plat::image {
 
 namespace detail {
+
+using plat::detail::report;
+using plat::detail::reportFailure;
 
 namespace {
 
@@ -73,11 +77,8 @@ const char* formatName(Format format) {
   return "?";
 }
 
-void setError(Error* error, const char* decoder, std::string message) {
-  if (error != nullptr) {
-    error->decoder = decoder;
-    error->message = std::move(message);
-  }
+Error pictureError(const Bytes& bytes, const char* decoder, std::string message) {
+  return Error{ErrorKind::Picture, decoder, std::move(message), bytes.path};
 }
 
 bool sizeAllowed(std::int64_t width, std::int64_t height) {
@@ -97,16 +98,16 @@ std::optional<std::size_t> bufferBytes(std::int64_t width, std::int64_t height) 
   return total;
 }
 
-std::optional<PixelView> LazyImage::pixels(Error* error) const {
+ErrorOr<PixelView> LazyImage::decodedPixels() const {
   if (!rows_ && !failure_) {
-    Error failure;
-    rows_ = decode(&failure);
-    if (!rows_) failure_ = std::move(failure);
+    ErrorOr<Rows> decoded = decode();
+    if (decoded) {
+      rows_ = std::move(decoded).value();
+    } else {
+      failure_ = decoded.error();
+    }
   }
-  if (failure_) {
-    if (error != nullptr) *error = *failure_;
-    return std::nullopt;
-  }
+  if (failure_) return *failure_;
   return rows_->view;
 }
 
@@ -118,107 +119,93 @@ class MemorySource final : public ImageSource {
 
   const char* formatName() const override { return detail::formatName(format_); }
 
-  std::shared_ptr<const Image> createImageAtIndex(std::size_t index, const SourceOptions& /*options*/,
-                                                  Error* error) const override {
-    if (index != 0) {
-      setError(error, formatName(), "only the first image is read");
-      return nullptr;
-    }
-    switch (format_) {
-      case Format::Jpeg: return openJpeg(bytes_, error);
-      case Format::Png: return openPng(bytes_, error);
-      case Format::Tiff: return openTiff(bytes_, error);
-      case Format::Heif: return openHeif(bytes_, error);
-      case Format::Bmp: return openBmp(bytes_, error);
-    }
-    return nullptr;
+  ErrorOr<std::shared_ptr<const Image>> createImageAtIndex(std::size_t index,
+                                                           const SourceOptions& /*options*/) const override {
+    if (index != 0) return report(pictureError(*bytes_, formatName(), "only the first image is read"));
+    return reportFailure(open());
   }
 
  private:
+  OpenResult open() const {
+    switch (format_) {
+      case Format::Jpeg: return openJpeg(bytes_);
+      case Format::Png: return openPng(bytes_);
+      case Format::Tiff: return openTiff(bytes_);
+      case Format::Heif: return openHeif(bytes_);
+      case Format::Bmp: return openBmp(bytes_);
+    }
+    return pictureError(*bytes_, formatName(), "no decoder");
+  }
+
   SharedBytes bytes_;
   Format format_;
 };
 
-std::shared_ptr<ImageSource> sourceOver(std::shared_ptr<Bytes> bytes, Error* error) {
+ErrorOr<std::shared_ptr<ImageSource>> sourceOver(std::shared_ptr<Bytes> bytes) {
   std::optional<Format> format = sniff(bytes->data.get(), bytes->size);
-  if (!format) {
-    setError(error, "source", "not a picture format this layer reads");
-    return nullptr;
-  }
+  if (!format) return report(pictureError(*bytes, "source", "not a JPEG, PNG, TIFF, HEIF or BMP file"));
   return std::make_shared<MemorySource>(std::move(bytes), *format);
 }
 
-std::string errnoText(const char* what, int code) { return std::string(what) + ": " + std::strerror(code); }
+// A failure to open or read the file itself, with its errno.
+Error fileError(const std::string& path, const char* what, int code) {
+  return Error{ErrorKind::Picture, "source", std::string(what) + ": " + std::strerror(code), path, code};
+}
 
 }  // namespace
 
 }  // namespace detail
 
-using detail::setError;
+using detail::report;
 
-std::shared_ptr<ImageSource> ImageSource::createWithData(const void* data, std::size_t size, Error* error) {
-  if (data == nullptr && size != 0) {
-    setError(error, "source", "no data");
-    return nullptr;
-  }
-  if (size > detail::kMaxFileBytes) {
-    setError(error, "source", "data larger than the picture size cap");
-    return nullptr;
-  }
+ErrorOr<std::shared_ptr<ImageSource>> ImageSource::createWithData(const void* data, std::size_t size) {
+  auto refuse = [](const char* message) { return report(Error{ErrorKind::Picture, "source", message, {}}); };
+  if (data == nullptr && size != 0) return refuse("no data");
+  if (size > detail::kMaxFileBytes) return refuse("data larger than the picture size cap");
   auto bytes = std::make_shared<detail::Bytes>();
   bytes->data = std::make_unique_for_overwrite<std::uint8_t[]>(size == 0 ? 1 : size);
   bytes->size = size;
   if (size != 0) std::memcpy(bytes->data.get(), data, size);
-  return detail::sourceOver(std::move(bytes), error);
+  return detail::sourceOver(std::move(bytes));
 }
 
-std::shared_ptr<ImageSource> ImageSource::createWithPath(const std::string& path, Error* error) {
+ErrorOr<std::shared_ptr<ImageSource>> ImageSource::createWithPath(const std::string& path) {
+  auto refuse = [&path](std::string message) {
+    return report(Error{ErrorKind::Picture, "source", std::move(message), path});
+  };
   // A FIFO, device or folder under a picture name is refused before it is
   // opened (opening some devices has effects of its own); O_NONBLOCK and the
   // second check on the open descriptor cover an entry replaced in between.
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    setError(error, "source", detail::errnoText("cannot open", errno));
-    return nullptr;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    setError(error, "source", "not a regular file");
-    return nullptr;
-  }
+  if (::stat(path.c_str(), &st) != 0) return report(detail::fileError(path, "cannot open", errno));
+  if (!S_ISREG(st.st_mode)) return refuse(S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file");
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    setError(error, "source", detail::errnoText("cannot open", errno));
-    return nullptr;
-  }
+  if (fd < 0) return report(detail::fileError(path, "cannot open", errno));
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    setError(error, "source", "not a regular file");
-    return nullptr;
-  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return refuse("not a regular file");
   if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > detail::kMaxFileBytes) {
-    setError(error, "source", "file larger than the picture size cap");
-    return nullptr;
+    return refuse("file larger than the picture size cap");
   }
   const auto expected = static_cast<std::size_t>(st.st_size);
   auto bytes = std::make_shared<detail::Bytes>();
   bytes->data = std::make_unique_for_overwrite<std::uint8_t[]>(expected == 0 ? 1 : expected);
+  bytes->path = path;
   // The file may shrink while it is read; what was there is used.
   std::size_t got = 0;
   while (got < expected) {
     ssize_t n = ::read(fd, bytes->data.get() + got, expected - got);
     if (n < 0) {
       if (errno == EINTR) continue;
-      setError(error, "source", detail::errnoText("cannot read", errno));
-      return nullptr;
+      return report(detail::fileError(path, "cannot read", errno));
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
   bytes->size = got;
-  return detail::sourceOver(std::move(bytes), error);
+  return detail::sourceOver(std::move(bytes));
 }
 
 // A rectangle of another image. It keeps its parent (and through it the
@@ -226,15 +213,13 @@ std::shared_ptr<ImageSource> ImageSource::createWithPath(const std::string& path
 class CroppedImage final : public detail::LazyImage {
  public:
   CroppedImage(std::shared_ptr<const Image> parent, int x, int y, int w, int h)
-      : LazyImage(w, h), parent_(std::move(parent)), x_(x), y_(y) {}
+      : LazyImage(w, h, parent->sourcePath()), parent_(std::move(parent)), x_(x), y_(y) {}
 
  protected:
-  std::optional<Rows> decode(Error* error) const override {
-    return parent_->pixelsInRect(x_, y_, width(), height(), error);
-  }
-  std::optional<Rows> pixelsInRect(int x, int y, int w, int h, Error* error) const override {
-    if (decodedRows()) return Image::pixelsInRect(x, y, w, h, error);
-    return parent_->pixelsInRect(x_ + x, y_ + y, w, h, error);
+  ErrorOr<Rows> decode() const override { return parent_->pixelsInRect(x_, y_, width(), height()); }
+  ErrorOr<Rows> pixelsInRect(int x, int y, int w, int h) const override {
+    if (decodedRows()) return Image::pixelsInRect(x, y, w, h);
+    return parent_->pixelsInRect(x_ + x, y_ + y, w, h);
   }
 
  private:
@@ -242,9 +227,11 @@ class CroppedImage final : public detail::LazyImage {
   int x_, y_;
 };
 
-std::optional<Image::Rows> Image::pixelsInRect(int x, int y, int w, int h, Error* error) const {
-  std::optional<PixelView> all = pixels(error);
-  if (!all) return std::nullopt;
+ErrorOr<PixelView> Image::pixels() const { return plat::detail::reportFailure(decodedPixels()); }
+
+ErrorOr<Image::Rows> Image::pixelsInRect(int x, int y, int w, int h) const {
+  ErrorOr<PixelView> all = decodedPixels();
+  if (!all) return all.error();
   Rows rows;
   rows.view = *all;
   rows.view.data = all->data + static_cast<std::size_t>(y) * all->bytesPerRow + static_cast<std::size_t>(x) * 4;
@@ -255,17 +242,22 @@ std::optional<Image::Rows> Image::pixelsInRect(int x, int y, int w, int h, Error
 }
 
 std::shared_ptr<const Image> Image::cropped(const PixelRect& rect) const {
+  // Like the platform's crop, none on failure; the sink still hears why.
+  auto none = [this](const char* why) -> std::shared_ptr<const Image> {
+    report(Error{ErrorKind::Picture, "crop", why, sourcePath()});
+    return nullptr;
+  };
   if (!std::isfinite(rect.x) || !std::isfinite(rect.y) || !std::isfinite(rect.width) ||
       !std::isfinite(rect.height) || !(rect.width > 0.0) || !(rect.height > 0.0)) {
-    return nullptr;
+    return none("the crop rectangle is empty or not finite");
   }
   const double x0 = std::max(std::floor(rect.x), 0.0);
   const double y0 = std::max(std::floor(rect.y), 0.0);
   const double x1 = std::min(std::ceil(rect.x + rect.width), static_cast<double>(width()));
   const double y1 = std::min(std::ceil(rect.y + rect.height), static_cast<double>(height()));
-  if (!(x1 > x0) || !(y1 > y0)) return nullptr;
+  if (!(x1 > x0) || !(y1 > y0)) return none("the crop rectangle lies outside the picture");
   std::shared_ptr<const Image> self = weak_from_this().lock();
-  if (!self) return nullptr;
+  if (!self) return none("the picture is not shared and cannot be cropped");
   return std::make_shared<CroppedImage>(std::move(self), static_cast<int>(x0), static_cast<int>(y0),
                                         static_cast<int>(x1 - x0), static_cast<int>(y1 - y0));
 }

@@ -3,8 +3,10 @@
 // is found from the file's content, never from its name. An image may decode
 // lazily: its size is known from the header, its pixels are produced the
 // first time pixels() is asked for, and a cropped image decodes only what its
-// rectangle needs where the decoder allows. Errors are values; nothing here
-// prints or throws. Orientation tags are never applied.
+// rectangle needs where the decoder allows. Errors are values (plat::Error of
+// kind Picture, its origin the decoder's name, its path the file's), and each
+// operation that fails also tells the error sink; nothing here prints or
+// throws. Orientation tags are never applied.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +14,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "platform/error.h"
 
 namespace plat::image {
 
@@ -26,11 +30,6 @@ struct PixelView {
   int height = 0;
   std::size_t bytesPerRow = 0;  // >= width * 4
   PixelOrder order = PixelOrder::BGRA;
-};
-
-struct Error {
-  std::string decoder;  // "jpeg", "png", "tiff", "heif", "bmp", "source", "crop"
-  std::string message;
 };
 
 // A rectangle in an image's own pixels, origin at the top-left corner.
@@ -53,18 +52,23 @@ class Image : public std::enable_shared_from_this<Image> {
   virtual int height() const = 0;
 
   // The pixels, decoding now if not done yet (at most once; the result is
-  // kept for the life of this Image). nullopt on failure, with *error set.
-  virtual std::optional<PixelView> pixels(Error* error = nullptr) const = 0;
+  // kept for the life of this Image). A failure is told to the error sink.
+  ErrorOr<PixelView> pixels() const;
 
   // The rectangle widened outward to whole pixels (floor of the origin,
   // ceiling of the far edge) and clipped to the image. An empty result, or a
-  // non-finite rectangle, is none; so is a rectangle of negative or zero
-  // extent. The crop shares the source's data or decoder; it costs no pixel
-  // copy. Only images owned by a shared_ptr (all that this layer makes) can
-  // be cropped.
+  // non-finite rectangle, is none (and the sink hears of it); so is a
+  // rectangle of negative or zero extent. The crop shares the source's data
+  // or decoder; it costs no pixel copy. Only images owned by a shared_ptr
+  // (all that this layer makes) can be cropped.
   std::shared_ptr<const Image> cropped(const PixelRect& rect) const;
 
+  // The file the image was read from; empty for bytes from memory.
+  const std::string& sourcePath() const { return sourcePath_; }
+
  protected:
+  explicit Image(std::string sourcePath = {}) : sourcePath_(std::move(sourcePath)) {}
+
   // Decoded rows and whatever keeps their memory alive (null when the rows
   // belong to the image itself).
   struct Rows {
@@ -72,10 +76,17 @@ class Image : public std::enable_shared_from_this<Image> {
     std::shared_ptr<const void> owner;
   };
 
+  // What pixels() returns, without telling the sink: crops and subclasses
+  // pass a failure on, and it is told once, by the pixels() asked.
+  virtual ErrorOr<PixelView> decodedPixels() const = 0;
+
   // For crops: decode only the rectangle (already integral and inside the
   // image). The default decodes the whole image and returns a view into it.
   friend class CroppedImage;
-  virtual std::optional<Rows> pixelsInRect(int x, int y, int w, int h, Error* error) const;
+  virtual ErrorOr<Rows> pixelsInRect(int x, int y, int w, int h) const;
+
+ private:
+  std::string sourcePath_;
 };
 
 struct SourceOptions {
@@ -88,25 +99,26 @@ class ImageSource {
 
   // Opens a picture file. Only regular files are opened (a FIFO, device or
   // folder under a picture name is refused at once, without blocking).
-  // The content is sniffed to pick a decoder; none fits -> nullptr.
-  static std::shared_ptr<ImageSource> createWithPath(const std::string& path, Error* error = nullptr);
+  // The content is sniffed to pick a decoder; an Error when none fits.
+  static ErrorOr<std::shared_ptr<ImageSource>> createWithPath(const std::string& path);
   // The same over bytes in memory (fuzzing, tests). The bytes are copied.
-  static std::shared_ptr<ImageSource> createWithData(const void* data, std::size_t size, Error* error = nullptr);
+  static ErrorOr<std::shared_ptr<ImageSource>> createWithData(const void* data, std::size_t size);
 
   // "jpeg", "png", "tiff", "heif" or "bmp".
   virtual const char* formatName() const = 0;
 
   // The image at `index`; only index 0 exists for our purposes (the first
   // page of a TIFF, the primary image of a HEIF). Reads the header; pixels
-  // come later. nullptr on failure with *error set.
-  virtual std::shared_ptr<const Image> createImageAtIndex(std::size_t index, const SourceOptions& options,
-                                                          Error* error = nullptr) const = 0;
+  // come later.
+  virtual ErrorOr<std::shared_ptr<const Image>> createImageAtIndex(std::size_t index,
+                                                                   const SourceOptions& options) const = 0;
 };
 
 // Writes BGRA rows (alpha premultiplied, as a render read-back gives them) as
 // an 8-bit RGBA PNG file at `path`, replacing it atomically: the data goes to
 // a temporary file in the same folder, is flushed, and is renamed over the
 // target, so a failed or interrupted write never leaves a truncated file.
-bool writePNG(const std::string& path, const PixelView& bgraPremultiplied, Error* error = nullptr);
+// An Error of kind FileWrite (told to the sink too) when it fails.
+ErrorOr<void> writePNG(const std::string& path, const PixelView& bgraPremultiplied);
 
 }  // namespace plat::image

@@ -173,26 +173,24 @@ void cmykToBgra(std::uint8_t* row, int width, bool inverted) {
 
 class JpegImage final : public LazyImage {
  public:
-  JpegImage(SharedBytes bytes, int width, int height) : LazyImage(width, height), bytes_(std::move(bytes)) {}
+  JpegImage(SharedBytes bytes, int width, int height)
+      : LazyImage(width, height, bytes->path), bytes_(std::move(bytes)) {}
 
  protected:
-  std::optional<Rows> decode(Error* error) const override { return decodeRect(0, 0, width(), height(), error); }
+  ErrorOr<Rows> decode() const override { return decodeRect(0, 0, width(), height()); }
 
-  std::optional<Rows> pixelsInRect(int x, int y, int w, int h, Error* error) const override {
-    if (decodedRows()) return Image::pixelsInRect(x, y, w, h, error);
-    return decodeRect(x, y, w, h, error);
+  ErrorOr<Rows> pixelsInRect(int x, int y, int w, int h) const override {
+    if (decodedRows()) return Image::pixelsInRect(x, y, w, h);
+    return decodeRect(x, y, w, h);
   }
 
  private:
-  std::optional<Rows> decodeRect(int x, int y, int w, int h, Error* error) const {
+  ErrorOr<Rows> decodeRect(int x, int y, int w, int h) const {
     Region region;
     char message[JMSG_LENGTH_MAX] = {};
     bool ok = decodeRegion(*bytes_, x, y, w, h, &region, message);
     std::shared_ptr<std::uint8_t> buffer(region.buffer, [](std::uint8_t* p) { std::free(p); });
-    if (!ok) {
-      setError(error, "jpeg", message[0] != '\0' ? message : "decode failed");
-      return std::nullopt;
-    }
+    if (!ok) return pictureError(*bytes_, "jpeg", message[0] != '\0' ? message : "decode failed");
     std::uint8_t* first = buffer.get() + region.firstColumn * 4;
     if (region.cmyk) {
       for (int row = 0; row < h; ++row) cmykToBgra(first + std::size_t(row) * region.bytesPerRow, w, region.adobeInverted);
@@ -208,16 +206,14 @@ class JpegImage final : public LazyImage {
 
 }  // namespace
 
-std::shared_ptr<const Image> openJpeg(SharedBytes bytes, Error* error) {
+OpenResult openJpeg(SharedBytes bytes) {
   Header header;
   char message[JMSG_LENGTH_MAX] = {};
   if (!readHeader(*bytes, &header, message)) {
-    setError(error, "jpeg", message[0] != '\0' ? message : "cannot read the header");
-    return nullptr;
+    return pictureError(*bytes, "jpeg", message[0] != '\0' ? message : "cannot read the header");
   }
   if (!sizeAllowed(header.width, header.height)) {
-    setError(error, "jpeg", sizeRefusal(header.width, header.height));
-    return nullptr;
+    return pictureError(*bytes, "jpeg", sizeRefusal(header.width, header.height));
   }
   return std::make_shared<JpegImage>(std::move(bytes), static_cast<int>(header.width),
                                      static_cast<int>(header.height));

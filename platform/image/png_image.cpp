@@ -105,23 +105,20 @@ bool readRows(ReadState* state, png_bytepp rows, png_uint_32 width, png_uint_32 
 
 class PngImage final : public LazyImage {
  public:
-  PngImage(SharedBytes bytes, int width, int height) : LazyImage(width, height), bytes_(std::move(bytes)) {}
+  PngImage(SharedBytes bytes, int width, int height)
+      : LazyImage(width, height, bytes->path), bytes_(std::move(bytes)) {}
 
  protected:
-  std::optional<Rows> decode(Error* error) const override {
+  ErrorOr<Rows> decode() const override {
     const std::optional<std::size_t> total = bufferBytes(width(), height());
-    if (!total) {
-      setError(error, "png", "image too large");
-      return std::nullopt;
-    }
+    if (!total) return pictureError(*bytes_, "png", "image too large");
     const std::size_t bytesPerRow = std::size_t(width()) * 4;
     std::shared_ptr<std::uint8_t[]> buffer = std::make_shared_for_overwrite<std::uint8_t[]>(*total);
     auto rows = std::make_unique_for_overwrite<png_bytep[]>(static_cast<std::size_t>(height()));
     for (int i = 0; i < height(); ++i) rows[i] = buffer.get() + std::size_t(i) * bytesPerRow;
     ReadState state{bytes_->data.get(), bytes_->size, 0, {}};
     if (!readRows(&state, rows.get(), static_cast<png_uint_32>(width()), static_cast<png_uint_32>(height()))) {
-      setError(error, "png", state.message[0] != '\0' ? state.message : "decode failed");
-      return std::nullopt;
+      return pictureError(*bytes_, "png", state.message[0] != '\0' ? state.message : "decode failed");
     }
     Rows result;
     result.view = PixelView{buffer.get(), width(), height(), bytesPerRow, PixelOrder::BGRA};
@@ -135,16 +132,14 @@ class PngImage final : public LazyImage {
 
 }  // namespace
 
-std::shared_ptr<const Image> openPng(SharedBytes bytes, Error* error) {
+OpenResult openPng(SharedBytes bytes) {
   ReadState state{bytes->data.get(), bytes->size, 0, {}};
   Header header;
   if (!readHeader(&state, &header)) {
-    setError(error, "png", state.message[0] != '\0' ? state.message : "cannot read the header");
-    return nullptr;
+    return pictureError(*bytes, "png", state.message[0] != '\0' ? state.message : "cannot read the header");
   }
   if (!sizeAllowed(header.width, header.height)) {
-    setError(error, "png", sizeRefusal(header.width, header.height));
-    return nullptr;
+    return pictureError(*bytes, "png", sizeRefusal(header.width, header.height));
   }
   return std::make_shared<PngImage>(std::move(bytes), static_cast<int>(header.width),
                                     static_cast<int>(header.height));

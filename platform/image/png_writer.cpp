@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/error_sink.h"
 #include "platform/image/decoders.h"
 
 namespace plat::image {
@@ -84,27 +85,30 @@ std::string folderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool fail(Error* error, std::string message) {
-  detail::setError(error, "png", std::move(message));
-  return false;
-}
-
 }  // namespace
 
-bool writePNG(const std::string& path, const PixelView& view, Error* error) {
+ErrorOr<void> writePNG(const std::string& path, const PixelView& view) {
+  auto fail = [&path](std::string message, int code = 0) -> ErrorOr<void> {
+    return plat::detail::report(Error{ErrorKind::FileWrite, "png", std::move(message), path, code});
+  };
   if (view.data == nullptr || view.width <= 0 || view.height <= 0 ||
       view.bytesPerRow < std::size_t(view.width) * 4 || view.width > kMaxSide || view.height > kMaxSide) {
-    return fail(error, "no pixels to write");
+    return fail("no pixels to write");
   }
-  if (path.empty() || path.back() == '/') return fail(error, "not a file path");
+  if (path.empty() || path.back() == '/') return fail("not a file path");
   const std::string folder = folderOf(path);
   std::string temporary = folder + "/." + path.substr(path.rfind('/') + 1) + ".XXXXXX";
   int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return fail(error, std::string("cannot create a file in ") + folder + ": " + std::strerror(errno));
+  if (fd < 0) {
+    const int code = errno;
+    if (code == ENOENT) return fail("the folder " + folder + " does not exist", code);
+    if (code == ENOTDIR) return fail(folder + " is not a folder", code);
+    return fail("cannot create a file in " + folder + ": " + std::strerror(code), code);
+  }
 
-  auto abandon = [&](std::string message) {
+  auto abandon = [&](std::string message, int code = 0) {
     ::unlink(temporary.c_str());
-    return fail(error, std::move(message));
+    return fail(std::move(message), code);
   };
   // The new file gets the permissions of the one it replaces, or the usual
   // ones for a new document.
@@ -114,8 +118,9 @@ bool writePNG(const std::string& path, const PixelView& view, Error* error) {
 
   std::FILE* file = ::fdopen(fd, "wb");
   if (file == nullptr) {
+    const int code = errno;
     ::close(fd);
-    return abandon(std::string("cannot write: ") + std::strerror(errno));
+    return abandon(std::string("cannot write: ") + std::strerror(code), code);
   }
   std::vector<std::uint8_t> row(std::size_t(view.width) * 4);
   WriteState state{};
@@ -124,9 +129,11 @@ bool writePNG(const std::string& path, const PixelView& view, Error* error) {
   const int flushError = errno;
   if (std::fclose(file) != 0) flushed = false;
   if (!encoded) return abandon(state.message[0] != '\0' ? state.message : "cannot encode");
-  if (!flushed) return abandon(std::string("cannot write: ") + std::strerror(flushError));
+  if (!flushed) return abandon(std::string("cannot write: ") + std::strerror(flushError), flushError);
   if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    return abandon(std::string("cannot replace ") + path + ": " + std::strerror(errno));
+    const int code = errno;
+    if (code == EISDIR) return abandon("the path is a folder", code);
+    return abandon(std::string("cannot replace the file: ") + std::strerror(code), code);
   }
   // The rename itself is made durable by flushing the folder.
   int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -134,7 +141,7 @@ bool writePNG(const std::string& path, const PixelView& view, Error* error) {
     ::fsync(dir);
     ::close(dir);
   }
-  return true;
+  return {};
 }
 
 }  // namespace plat::image

@@ -103,14 +103,14 @@ void unpremultiply(std::uint8_t* pixels, std::size_t count) {
 
 class TiffImage final : public LazyImage {
  public:
-  TiffImage(SharedBytes bytes, int width, int height) : LazyImage(width, height), bytes_(std::move(bytes)) {}
+  TiffImage(SharedBytes bytes, int width, int height)
+      : LazyImage(width, height, bytes->path), bytes_(std::move(bytes)) {}
 
  protected:
-  std::optional<Rows> decode(Error* error) const override {
+  ErrorOr<Rows> decode() const override {
     MemoryFile file{bytes_->data.get(), bytes_->size, 0, {}};
-    auto fail = [&](const char* fallback) -> std::optional<Rows> {
-      setError(error, "tiff", file.message[0] != '\0' ? file.message : fallback);
-      return std::nullopt;
+    auto fail = [&](const char* fallback) -> ErrorOr<Rows> {
+      return pictureError(*bytes_, "tiff", file.message[0] != '\0' ? file.message : fallback);
     };
     TiffHandle tif = openMemory(&file);
     if (!tif) return fail("cannot open");
@@ -150,12 +150,11 @@ class TiffImage final : public LazyImage {
 
 }  // namespace
 
-std::shared_ptr<const Image> openTiff(SharedBytes bytes, Error* error) {
+OpenResult openTiff(SharedBytes bytes) {
   MemoryFile file{bytes->data.get(), bytes->size, 0, {}};
   TiffHandle tif = openMemory(&file);
-  auto fail = [&](const char* fallback) -> std::shared_ptr<const Image> {
-    setError(error, "tiff", file.message[0] != '\0' ? file.message : fallback);
-    return nullptr;
+  auto fail = [&](const char* fallback) -> OpenResult {
+    return pictureError(*bytes, "tiff", file.message[0] != '\0' ? file.message : fallback);
   };
   if (!tif) return fail("cannot open");
   std::uint32_t width = 0;
@@ -163,10 +162,7 @@ std::shared_ptr<const Image> openTiff(SharedBytes bytes, Error* error) {
   if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height)) {
     return fail("no image size");
   }
-  if (!sizeAllowed(width, height)) {
-    setError(error, "tiff", sizeRefusal(width, height));
-    return nullptr;
-  }
+  if (!sizeAllowed(width, height)) return pictureError(*bytes, "tiff", sizeRefusal(width, height));
   char message[1024] = {};
   if (!TIFFRGBAImageOK(tif.get(), message)) return fail(message);
   return std::make_shared<TiffImage>(std::move(bytes), static_cast<int>(width), static_cast<int>(height));

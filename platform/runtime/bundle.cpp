@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/error_sink.h"
+
 namespace plat::rt {
 namespace {
 
@@ -46,9 +48,15 @@ std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+Error bundleError(std::string message, std::string path = {}) {
+  return Error{ErrorKind::Bundle, "bundle", std::move(message), std::move(path)};
+}
+
+using plat::detail::report;
+
 }  // namespace
 
-std::optional<std::map<std::string, std::string>> parseManifest(std::string_view text, std::string* error) {
+ErrorOr<std::map<std::string, std::string>> parseManifest(std::string_view text) {
   std::map<std::string, std::string> values;
   std::size_t lineNo = 0;
   while (!text.empty()) {
@@ -60,38 +68,29 @@ std::optional<std::map<std::string, std::string>> parseManifest(std::string_view
     if (line.front() == '[' && line.back() == ']') continue;
     auto eq = line.find('=');
     std::string_view key = eq == std::string_view::npos ? std::string_view{} : trim(line.substr(0, eq));
-    if (key.empty()) {
-      if (error) *error = "manifest line " + std::to_string(lineNo) + " is not key=value";
-      return std::nullopt;
-    }
+    if (key.empty()) return bundleError("manifest line " + std::to_string(lineNo) + " is not key=value");
     values[std::string(key)] = std::string(trim(line.substr(eq + 1)));
   }
   return values;
 }
 
-std::shared_ptr<Bundle> Bundle::bundleWithPath(const std::string& path, std::string* error) {
+ErrorOr<std::shared_ptr<Bundle>> Bundle::bundleWithPath(const std::string& path) {
+  return plat::detail::reportFailure(read(path));
+}
+
+ErrorOr<std::shared_ptr<Bundle>> Bundle::read(const std::string& path) {
   std::string root = realPath(path);
   std::ifstream in(root + "/" + kManifestPath, std::ios::binary);
-  if (!in) {
-    if (error) *error = "no bundle manifest at " + root + "/" + kManifestPath;
-    return nullptr;
-  }
+  if (!in) return bundleError("no bundle manifest " + std::string(kManifestPath), root);
   std::stringstream text;
   text << in.rdbuf();
-  std::string parseError;
-  auto info = parseManifest(text.str(), &parseError);
-  if (!info) {
-    if (error) *error = root + ": " + parseError;
-    return nullptr;
-  }
+  auto info = parseManifest(text.str());
+  if (!info) return bundleError(info.error().message, root);
   auto bundle = std::make_shared<Bundle>();
   bundle->path_ = root;
-  bundle->info_ = std::move(*info);
+  bundle->info_ = std::move(info).value();
   bundle->executable_ = bundle->objectForInfoDictionaryKey("Executable").value_or("");
-  if (!isPlainName(bundle->executable_)) {
-    if (error) *error = root + ": the manifest names no valid Executable";
-    return nullptr;
-  }
+  if (!isPlainName(bundle->executable_)) return bundleError("the manifest names no valid Executable", root);
   bundle->principalClass_ = bundle->objectForInfoDictionaryKey("PrincipalClass").value_or("");
   bundle->identifier_ = bundle->objectForInfoDictionaryKey("Identifier").value_or("");
   return bundle;
@@ -99,15 +98,25 @@ std::shared_ptr<Bundle> Bundle::bundleWithPath(const std::string& path, std::str
 
 std::shared_ptr<Bundle> Bundle::bundleForAddress(const void* codeAddress) {
   Dl_info dl{};
-  if (!codeAddress || ::dladdr(codeAddress, &dl) == 0 || !dl.dli_fname || !*dl.dli_fname) return nullptr;
+  if (!codeAddress || ::dladdr(codeAddress, &dl) == 0 || !dl.dli_fname || !*dl.dli_fname) {
+    report(bundleError("the code address lies in no loaded object"));
+    return nullptr;
+  }
   std::string object = realPath(dl.dli_fname);
   std::string macos = parentOf(object);
   std::string contents = parentOf(macos);
-  if (baseName(macos) != "MacOS" || baseName(contents) != "Contents") return nullptr;
+  if (baseName(macos) != "MacOS" || baseName(contents) != "Contents") {
+    report(bundleError("not inside a bundle's Contents/MacOS", object));
+    return nullptr;
+  }
   auto bundle = bundleWithPath(parentOf(contents));
-  if (!bundle || realPath(bundle->executablePath()) != object) return nullptr;
+  if (!bundle) return nullptr;
+  if (realPath((*bundle)->executablePath()) != object) {
+    report(bundleError("the manifest names another executable than " + baseName(object), (*bundle)->bundlePath()));
+    return nullptr;
+  }
   // The object is mapped already; loading it again only takes a reference.
-  return bundle;
+  return std::move(bundle).value();
 }
 
 std::optional<std::string> Bundle::objectForInfoDictionaryKey(const std::string& key) const {
@@ -119,33 +128,33 @@ std::optional<std::string> Bundle::objectForInfoDictionaryKey(const std::string&
 std::optional<std::string> Bundle::URLForResource(const std::string& name, const std::string& extension) const {
   std::string file = extension.empty() ? name : name + "." + extension;
   if (!isPlainName(name) || (!extension.empty() && extension.find('/') != std::string::npos) || !isPlainName(file)) {
+    report(bundleError("'" + file + "' is not a resource name", path_));
     return std::nullopt;
   }
   std::string path = resourcePath() + "/" + file;
-  if (!isRegularFile(path)) return std::nullopt;
+  if (!isRegularFile(path)) {
+    report(bundleError("the bundle has no resource " + file, path_));
+    return std::nullopt;
+  }
   return path;
 }
 
-bool Bundle::load(std::string* error) {
-  if (handle_) return true;
+ErrorOr<void> Bundle::load() {
+  if (handle_) return {};
   ::dlerror();
   handle_ = ::dlopen(executablePath().c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {
     const char* message = ::dlerror();
-    if (error) *error = message ? message : ("cannot load " + executablePath());
-    return false;
+    return report(bundleError(message ? message : "cannot load the module", executablePath()));
   }
-  return true;
+  return {};
 }
 
-std::shared_ptr<const ClassInfo> Bundle::principalClass(std::string* error) {
-  if (!load(error)) return nullptr;
-  if (principalClass_.empty()) {
-    if (error) *error = path_ + ": the manifest names no PrincipalClass";
-    return nullptr;
-  }
+ErrorOr<std::shared_ptr<const ClassInfo>> Bundle::principalClass() {
+  if (auto loaded = load(); !loaded) return loaded.error();
+  if (principalClass_.empty()) return report(bundleError("the manifest names no PrincipalClass", path_));
   auto cls = ClassRegistry::shared().lookup(principalClass_);
-  if (!cls && error) *error = executablePath() + " registers no class named " + principalClass_;
+  if (!cls) return report(bundleError("the module registers no class named " + principalClass_, executablePath()));
   return cls;
 }
 

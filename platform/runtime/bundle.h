@@ -8,6 +8,10 @@
 // load() dlopen()s the executable once; the module's classes register
 // themselves while it loads. A loaded module is never unloaded: views and
 // registered methods may point into it until the process ends.
+//
+// Failures are plat::Error values of kind Bundle; the error sink hears of
+// each, also where the answer is a plain none (bundleForAddress,
+// URLForResource).
 #pragma once
 
 #include <map>
@@ -16,21 +20,22 @@
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
 #include "platform/runtime/class_registry.h"
 
 namespace plat::rt {
 
-// The keys and values of a manifest; nullopt and a message naming the line
-// for a line that is neither blank, comment, section nor key=value.
-std::optional<std::map<std::string, std::string>> parseManifest(std::string_view text, std::string* error = nullptr);
+// The keys and values of a manifest; an Error naming the line for a line
+// that is neither blank, comment, section nor key=value.
+ErrorOr<std::map<std::string, std::string>> parseManifest(std::string_view text);
 
 class Bundle {
  public:
   static constexpr const char* kManifestPath = "Contents/Info.ini";
 
-  // nullptr (and a message) when the manifest is missing or unreadable, or
-  // names no executable or one with a '/' in it.
-  static std::shared_ptr<Bundle> bundleWithPath(const std::string& path, std::string* error = nullptr);
+  // An Error when the manifest is missing or unreadable, or names no
+  // executable or one with a '/' in it.
+  static ErrorOr<std::shared_ptr<Bundle>> bundleWithPath(const std::string& path);
   // The bundle whose Contents/MacOS/ holds the shared object containing
   // `codeAddress`; nullptr when that object is not inside a bundle.
   static std::shared_ptr<Bundle> bundleForAddress(const void* codeAddress);
@@ -47,14 +52,16 @@ class Bundle {
   // "." or ".." never match, so a resource name cannot leave the folder.
   std::optional<std::string> URLForResource(const std::string& name, const std::string& extension) const;
 
-  // dlopen(RTLD_NOW | RTLD_LOCAL). True when loaded (now or before); else
-  // false and dlerror()'s message in *error.
-  bool load(std::string* error = nullptr);
+  // dlopen(RTLD_NOW | RTLD_LOCAL). Success when loaded (now or before);
+  // else an Error with dlerror()'s message.
+  ErrorOr<void> load();
   bool isLoaded() const { return handle_ != nullptr; }
   // Loads, then looks the principal class up in the registry.
-  std::shared_ptr<const ClassInfo> principalClass(std::string* error = nullptr);
+  ErrorOr<std::shared_ptr<const ClassInfo>> principalClass();
 
  private:
+  static ErrorOr<std::shared_ptr<Bundle>> read(const std::string& path);
+
   std::string path_;
   std::map<std::string, std::string> info_;
   std::string executable_;

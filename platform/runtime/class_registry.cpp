@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "platform/error_sink.h"
+
 namespace plat::rt {
 
 struct ClassRegistry::State {
@@ -78,15 +80,25 @@ bool respondsTo(const plat::ui::Object& object, const std::string& selector) {
   return cls && cls->hasSelector(selector);
 }
 
-Value send(plat::ui::Object& object, const std::string& selector, std::vector<Value> args) {
+namespace {
+
+Value dispatch(plat::ui::Object& object, const std::string& selector, const std::vector<Value>& args) {
   auto cls = ClassRegistry::shared().classOf(object);
-  if (!cls) return Error{std::string("no registered class for an object of type ") + typeid(object).name()};
-  if (!cls->hasSelector(selector)) return Error{cls->name + " does not respond to " + selector};
+  if (!cls) return runtimeError(std::string("no registered class for an object of type ") + typeid(object).name());
+  if (!cls->hasSelector(selector)) return runtimeError(cls->name + " does not respond to " + selector);
   if (args.size() != selectorArity(selector)) {
-    return Error{selector + " takes " + std::to_string(selectorArity(selector)) + " argument(s), got " +
-                 std::to_string(args.size())};
+    return runtimeError(selector + " takes " + std::to_string(selectorArity(selector)) + " argument(s), got " +
+                        std::to_string(args.size()));
   }
   return cls->dispatch(object, selector, Args(args));
+}
+
+}  // namespace
+
+Value send(plat::ui::Object& object, const std::string& selector, std::vector<Value> args) {
+  Value result = dispatch(object, selector, args);
+  if (const auto* error = std::get_if<plat::Error>(&result)) plat::detail::report(*error);
+  return result;
 }
 
 Registration::Registration(ClassInfo info) : name_(info.name) {

@@ -73,7 +73,8 @@ bool respondsTo(const plat::ui::Object& object, const std::string& selector);
 
 // Calls `selector` on `object`. An Error value (never a crash) when the
 // object's class is not registered, does not have the selector, or the
-// argument count does not match the selector.
+// argument count does not match the selector; the method's own Error
+// results come back as they are. The error sink hears of every Error result.
 Value send(plat::ui::Object& object, const std::string& selector, std::vector<Value> args = {});
 
 // Builds a ClassInfo for C++ class T with methods as lambdas taking T&.
@@ -117,7 +118,7 @@ class ClassDefinition {
       for (const auto& [name, fn] : *methods) {
         if (name == selector) return fn(static_cast<T&>(object), args);
       }
-      return Error{"no method for selector " + selector};
+      return runtimeError("no method for selector " + selector);
     };
     return info;
   }

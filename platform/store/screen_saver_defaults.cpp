@@ -354,7 +354,7 @@ bool ScreenSaverDefaults::synchronize() {
   // Only a writer holding the lock has a temporary file, so any left over
   // belongs to one that died mid-write.
   const std::string tmpPrefix = nameOf(*target) + ".tmp-";
-  if (auto names = plat::sys::listDirectoryNames(targetFolder)) {
+  if (auto names = plat::sys::detail::readDirectoryNames(targetFolder)) {
     for (const std::string& name : *names) {
       if (name.compare(0, tmpPrefix.size(), tmpPrefix) == 0) {
         ::unlink(plat::sys::joinPath(targetFolder, name).c_str());

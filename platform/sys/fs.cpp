@@ -1,7 +1,10 @@
 #include "platform/sys/fs.h"
 
+#include "platform/error_sink.h"
+
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -29,11 +32,23 @@ std::string passwordHome(const std::string& user) {
   }
 }
 
+Error listingError(const std::string& dir, int code) {
+  std::string message;
+  switch (code) {
+    case ENOENT: message = "the folder does not exist"; break;
+    case ENOTDIR: message = "not a folder"; break;
+    default: message = std::string("cannot read the folder: ") + std::strerror(code); break;
+  }
+  return Error{ErrorKind::Folder, "folder", std::move(message), dir, code};
+}
+
 }  // namespace
 
-std::optional<std::vector<std::string>> listDirectoryNames(const std::string& dir) {
+namespace detail {
+
+ErrorOr<std::vector<std::string>> readDirectoryNames(const std::string& dir) {
   DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return std::nullopt;
+  if (d == nullptr) return listingError(dir, errno);
   std::vector<std::string> names;
   for (;;) {
     errno = 0;
@@ -45,7 +60,15 @@ std::optional<std::vector<std::string>> listDirectoryNames(const std::string& di
   }
   const int err = errno;
   ::closedir(d);
-  if (err != 0) return std::nullopt;
+  if (err != 0) return listingError(dir, err);
+  return names;
+}
+
+}  // namespace detail
+
+ErrorOr<std::vector<std::string>> listDirectoryNames(const std::string& dir) {
+  auto names = plat::detail::reportFailure(detail::readDirectoryNames(dir));
+  if (names) plat::detail::noteFolderListed(dir, names->size());
   return names;
 }
 

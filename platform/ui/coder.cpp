@@ -5,6 +5,8 @@
 #include <cmath>
 #include <system_error>
 
+#include "platform/error_sink.h"
+
 namespace plat::ui {
 namespace {
 
@@ -108,7 +110,7 @@ std::string Coder::archivedData() const {
   return out;
 }
 
-std::optional<Coder> Coder::fromArchivedData(std::string_view data, std::string* error) {
+ErrorOr<Coder> Coder::fromArchivedData(std::string_view data) {
   Coder coder;
   std::size_t lineNo = 0;
   while (!data.empty()) {
@@ -121,8 +123,9 @@ std::optional<Coder> Coder::fromArchivedData(std::string_view data, std::string*
     auto key = eq == std::string_view::npos ? std::nullopt : unescape(line.substr(0, eq));
     auto value = eq == std::string_view::npos ? std::nullopt : unescape(line.substr(eq + 1));
     if (!key || !value) {
-      if (error) *error = "archive line " + std::to_string(lineNo) + " is not an escaped key=value pair";
-      return std::nullopt;
+      return plat::detail::report(Error{ErrorKind::Archive, "coder",
+                                        "archive line " + std::to_string(lineNo) + " is not an escaped key=value pair",
+                                        {}});
     }
     coder.values_[*key] = *value;
   }

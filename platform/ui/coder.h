@@ -4,7 +4,8 @@
 // Booleans as "1"/"0". archivedData()/fromArchivedData() turn the archive
 // into one text blob and back (one "key=value" line each, with \\, \n and =
 // escaped). A missing or malformed value decodes as std::nullopt; what that
-// means is up to the reader.
+// means is up to the reader. Malformed archive data is an Error of kind
+// Archive, told to the error sink.
 #pragma once
 
 #include <map>
@@ -12,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
 #include "platform/ui/geometry.h"
 
 namespace plat::ui {
@@ -32,8 +34,8 @@ class Coder {
   std::optional<Rect> decodeRect(const std::string& key) const;
 
   std::string archivedData() const;
-  // nullopt (and a message in *error) for a line without '=' or a bad escape.
-  static std::optional<Coder> fromArchivedData(std::string_view data, std::string* error = nullptr);
+  // An Error naming the line for a line without '=' or a bad escape.
+  static ErrorOr<Coder> fromArchivedData(std::string_view data);
 
  private:
   std::map<std::string, std::string> values_;

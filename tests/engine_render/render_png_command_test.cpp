@@ -36,9 +36,9 @@ TEST_F(RenderPngCommand, DrawsThePictureAndSaysWhyWhenItCannot) {
   usePictures({{30, 160, 90}});
   const std::string png = dir() / "frame.png";
   ASSERT_EQ(renderPng("'" + png + "' --frames -1"), (std::pair<int, std::string>{0, ""}));
-  auto source = plat::image::ImageSource::createWithPath(png);
+  auto source = plat::image::ImageSource::createWithPath(png).valueOr(nullptr);
   ASSERT_TRUE(source);
-  auto image = source->createImageAtIndex(0, {});  // the pixels are borrowed from it
+  auto image = source->createImageAtIndex(0, {}).valueOr(nullptr);  // the pixels are borrowed from it
   ASSERT_TRUE(image);
   auto pixels = image->pixels();
   ASSERT_TRUE(pixels);

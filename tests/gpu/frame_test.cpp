@@ -11,9 +11,11 @@ TEST(GpuLibrary, MalformedTextIsRefusedWithTheReason) {
                                      {"//@function f fragment\nvoid main(){}\n//@function f fragment\n", "line 3"},
                                      {"//@function f geometry\n", "unknown stage"},
                                      {"#version 300 es\n//@function f fragment\nvoid main(){}\n", "#version"}}) {
-    std::string error;
-    EXPECT_EQ(Library::parse(text, &error), nullptr) << text;
-    EXPECT_NE(error.find(expect), std::string::npos) << text << " -> " << error;
+    SCOPED_TRACE(text);
+    auto parsed = Library::parse(text);
+    ASSERT_FALSE(parsed);
+    EXPECT_EQ(parsed.error().kind, plat::ErrorKind::ShaderLibrary);
+    EXPECT_THAT(parsed.error().message, ::testing::HasSubstr(expect));
   }
 }
 
@@ -26,21 +28,21 @@ in vec3 notWritten; out vec4 color; void main() { color = vec4(notWritten, 1.0);
 )"));
   ASSERT_TRUE(bad);
   RenderPipelineDescriptor d;
-  d.vertexFunction = bad->newFunctionWithName("v_fullscreen");
-  std::string error;
-  auto refused = [&](const char* fragment, PixelFormat format = PixelFormat::BGRA8Unorm) {
-    d.fragmentFunction = bad->newFunctionWithName(fragment);
+  d.vertexFunction = (*bad)->newFunctionWithName("v_fullscreen");
+  // The reason the pipeline was refused, or "" when it was built.
+  auto refusal = [&](const char* fragment, PixelFormat format = PixelFormat::BGRA8Unorm) -> std::string {
+    d.fragmentFunction = (*bad)->newFunctionWithName(fragment);
     d.colorAttachments[0].pixelFormat = format;
-    error.clear();
-    return device->newRenderPipelineState(d, &error) == nullptr && !error.empty();
+    auto pso = device->newRenderPipelineState(d);
+    if (pso) return "";
+    EXPECT_EQ(pso.error().kind, plat::ErrorKind::ShaderLibrary) << fragment;
+    return pso.error().message;
   };
-  EXPECT_TRUE(refused("f_present"));  // absent from the library
-  EXPECT_TRUE(refused("f_broken"));
-  EXPECT_NE(error.find("undefinedThing"), std::string::npos) << error;
-  EXPECT_TRUE(refused("f_needs_varying"));
-  EXPECT_NE(error.find("do not link"), std::string::npos) << error;
-  EXPECT_TRUE(refused("f_copy", PixelFormat::Invalid));
-  EXPECT_FALSE(refused("f_copy")) << error;
+  EXPECT_THAT(refusal("f_present"), ::testing::HasSubstr("lacks a fragment function"));  // absent from the library
+  EXPECT_THAT(refusal("f_broken"), ::testing::HasSubstr("undefinedThing"));
+  EXPECT_THAT(refusal("f_needs_varying"), ::testing::HasSubstr("do not link"));
+  EXPECT_THAT(refusal("f_copy", PixelFormat::Invalid), ::testing::HasSubstr("BGRA8Unorm"));
+  EXPECT_EQ(refusal("f_copy"), "");
 }
 
 TEST_P(GpuBoth, BytesRoundTripAndSampleInBgraOrder) {
@@ -133,11 +135,10 @@ struct RowsImage : plat::image::Image {
       : w(w), h(h), stride(stride), order(order), rows(std::move(rows)) {}
   int width() const override { return w; }
   int height() const override { return h; }
-  std::optional<plat::image::PixelView> pixels(plat::image::Error* error) const override {
+  plat::ErrorOr<plat::image::PixelView> decodedPixels() const override {
     ++decodes;
     if (!rows.empty()) return plat::image::PixelView{rows.data(), w, h, stride, order};
-    if (error) *error = {"png", "broken"};
-    return std::nullopt;
+    return plat::Error{plat::ErrorKind::Picture, "png", "broken", "broken.png"};
   }
   int w, h; std::size_t stride; PixelOrder order; Bytes rows; mutable int decodes = 0;
 };
@@ -159,12 +160,11 @@ TEST_P(GpuBoth, LoaderUploadsAnyStrideAndOrderExactly) {
   for (bool rgba : {false, true})
     for (std::size_t stride : {12u, 15u, 40u}) {
       RowsImage image(3, 2, stride, rgba ? PixelOrder::RGBA : PixelOrder::BGRA, picture(stride, rgba));
-      std::string error;
-      auto t = loader.newTextureWithImage(image, {}, &error);
-      ASSERT_TRUE(t) << error;
-      EXPECT_EQ(read(*t), expect) << "rgba " << rgba << " stride " << stride;
+      auto t = loader.newTextureWithImage(image, {});
+      ASSERT_TRUE(t) << t.error().text();
+      EXPECT_EQ(read(**t), expect) << "rgba " << rgba << " stride " << stride;
       auto target = texture(3, 2);  // sampled, row 0 is still the top
-      renderOnce(target, "f_copy", {t});
+      renderOnce(target, "f_copy", {*t});
       EXPECT_EQ(read(*target), expect) << "rgba " << rgba << " stride " << stride;
     }
 }
@@ -176,16 +176,22 @@ TEST_F(GpuTest, TexturesAndLoaderRefuseImpossibleSizesBeforeDecoding) {
   TextureLoader loader(device);
   const int tooBig = static_cast<int>(max) + 1;
   RowsImage wide(tooBig, 2, 12, PixelOrder::BGRA, picture(12, false)), tall(3, tooBig, 12, PixelOrder::BGRA, {});
-  std::string error;
-  EXPECT_EQ(loader.newTextureWithImage(wide, {}, &error), nullptr);
-  EXPECT_NE(error.find("exceeds"), std::string::npos) << error;
-  EXPECT_EQ(loader.newTextureWithImage(tall, {}, &error), nullptr);
-  EXPECT_EQ(wide.decodes + tall.decodes, 0);
+  auto refused = [&](const RowsImage& image) -> std::string {
+    auto t = loader.newTextureWithImage(image, {});
+    return t ? std::string("(made)") : t.error().message;
+  };
+  EXPECT_THAT(refused(wide), ::testing::HasSubstr("exceeds"));
+  EXPECT_THAT(refused(tall), ::testing::HasSubstr("exceeds"));
+  EXPECT_EQ(wide.decodes, 0);
+  EXPECT_EQ(tall.decodes, 0);
   RowsImage broken(3, 2, 12, PixelOrder::BGRA, {}), fine(3, 2, 12, PixelOrder::BGRA, picture(12, false));
-  EXPECT_EQ(loader.newTextureWithImage(broken, {}, &error), nullptr);
-  EXPECT_NE(error.find("broken"), std::string::npos);
+  auto decodeFailure = loader.newTextureWithImage(broken, {});
+  ASSERT_FALSE(decodeFailure);
+  EXPECT_EQ(decodeFailure.error().message, "broken") << "the decoder's reason, passed on as it is";
+  EXPECT_EQ(decodeFailure.error().path, "broken.png");
   plat::gpu::testing::failNextTextures(1);
-  EXPECT_TRUE(!loader.newTextureWithImage(fine, {}, &error) && loader.newTextureWithImage(fine, {}, &error));
+  EXPECT_THAT(refused(fine), ::testing::HasSubstr("no texture"));
+  EXPECT_EQ(refused(fine), "(made)");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // GPU test helpers: a software-rendered device that must leave no GL object alive, a library, render helpers.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/gpu/gpu.h"
@@ -44,7 +45,7 @@ inline std::shared_ptr<RenderPipelineState> pipeline(Device& device, const Libra
   d.vertexFunction = lib.newFunctionWithName("v_fullscreen");
   d.fragmentFunction = lib.newFunctionWithName(fragment);
   d.colorAttachments[0].pixelFormat = PixelFormat::BGRA8Unorm;
-  return device.newRenderPipelineState(d);
+  return device.newRenderPipelineState(d).valueOr(nullptr);
 }
 
 class GpuTest : public ::testing::Test {
@@ -53,7 +54,7 @@ class GpuTest : public ::testing::Test {
     plat::gpu::testing::pretendNoBgraExtensions(fallback);
     if (!(device = createSystemDefaultDevice())) GTEST_SKIP() << "no EGL device with OpenGL ES 3";
     queue = device->newCommandQueue();
-    ASSERT_TRUE(lib = Library::parse(library("")));
+    ASSERT_TRUE(lib = Library::parse(library("")).valueOr(nullptr));
   }
   void TearDown() override {
     lib.reset(), queue.reset(), device.reset();

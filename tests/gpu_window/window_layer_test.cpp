@@ -42,7 +42,7 @@ class WindowLayerTest : public ::testing::Test {
     setPreferredNativeDisplay(dpy_);
     ASSERT_TRUE(device_ = createSystemDefaultDevice()) << "no EGL device on the X display";
     queue_ = device_->newCommandQueue();
-    ASSERT_TRUE(pso_ = gputest::pipeline(*device_, *Library::parse(gputest::library("")), "f_halves"));
+    ASSERT_TRUE(pso_ = gputest::pipeline(*device_, **Library::parse(gputest::library("")), "f_halves"));
     window_ = XCreateSimpleWindow(dpy_, DefaultRootWindow(dpy_), 0, 0, 200, 120, 0, 0, 0x00ff00);
     XSelectInput(dpy_, window_, StructureNotifyMask);
     XMapWindow(dpy_, window_);

@@ -240,14 +240,17 @@ class ForeignWindows : public SaverGui {
   }
 
   // Near-white pixels (the overlay's text) in the bottom-left corner of a window.
-  int whiteInBottomLeft(Window w, int width, int height) {
+  // White pixels, as overlay text has them, in rows y0 .. y1-1 and columns
+  // 0 .. x1-1 of a window `width` pixels wide.
+  int whiteIn(Window w, int width, int y0, int y1, int x1) {
     auto luma = grab(display_, w);
     int n = 0;
-    for (int y = height - 70; y < height && !luma.empty(); ++y) {
-      for (int x = 0; x < 140; ++x) n += luma[static_cast<std::size_t>(y * width + x)] > 225.0;
+    for (int y = y0; y < y1 && !luma.empty(); ++y) {
+      for (int x = 0; x < x1; ++x) n += luma[static_cast<std::size_t>(y * width + x)] > 225.0;
     }
     return n;
   }
+  int whiteInBottomLeft(Window w, int width, int height) { return whiteIn(w, width, height - 70, height, 140); }
 
   std::vector<Run> runs_;
 };
@@ -326,6 +329,38 @@ TEST_F(ForeignWindows, FpsShowsTheFrameRateOverThePicture) {
   run({"import", "-window", std::to_string(with), artifacts_ + "/saver-fps.png"});
   EXPECT_GE(text, 200) << "the text of the frame rate";
   EXPECT_LT(whiteInBottomLeft(without, kW, kH), 10) << "no text without --fps";
+}
+
+// Without pictures a German notice naming the folder shows at the top left
+// over the fallback colour; with pictures there is none.
+TEST_F(ForeignWindows, NoPicturesShowsANoticeOverTheView) {
+  const std::string empty = dir_ / "empty", dark = dir_ / "dark";
+  std::filesystem::create_directories(empty);
+  std::filesystem::create_directories(dark);
+  qtest::writeSolidPng(dark + "/night.png", 64, 40, {20, 24, 40});
+  constexpr int kW = 480, kH = 300;
+  Window bare = makeWindow(0, 0, kW, kH), shown = makeWindow(0, kH + 20, kW, kH);
+  quelltrine::settings::storeImageFolder(empty);
+  start("empty folder", bare, {"--root"}, {{"XSCREENSAVER_WINDOW", hexId(bare)}});
+  int text = 0;
+  for (int i = 0; i < 150 && text < 200; ++i) {
+    std::this_thread::sleep_for(200ms);
+    text = whiteIn(bare, kW, 0, 90, kW);
+  }
+  run({"import", "-window", std::to_string(bare), artifacts_ + "/saver-no-pictures.png"});
+  EXPECT_GE(text, 200) << "the notice over an empty folder";
+  quelltrine::settings::storeImageFolder(dark);
+  start("pictures", shown, {"--root"}, {{"XSCREENSAVER_WINDOW", hexId(shown)}});
+  // The first frames may take a while on llvmpipe: wait until the window is
+  // drawn into at all, then give a notice time to appear if one would.
+  double centre = 0;
+  for (int i = 0; i < 150 && centre <= 0.0; ++i) {
+    std::this_thread::sleep_for(200ms);
+    auto luma = grab(display_, shown);
+    centre = luma.empty() ? 0.0 : luma[static_cast<std::size_t>(kW * kH / 2 + kW / 2)];
+  }
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(whiteIn(shown, kW, 0, 90, kW), 10) << "no notice when pictures are shown";
 }
 
 }  // namespace

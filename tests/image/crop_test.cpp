@@ -16,8 +16,8 @@ using plat::image::ImageSource;
 using plat::image::PixelRect;
 
 std::shared_ptr<const plat::image::Image> open(const Bytes& bytes) {
-  auto source = ImageSource::createWithData(bytes.data(), bytes.size());
-  return source ? source->createImageAtIndex(0, {}) : nullptr;
+  auto source = ImageSource::createWithData(bytes.data(), bytes.size()).valueOr(nullptr);
+  return source ? source->createImageAtIndex(0, {}).valueOr(nullptr) : nullptr;
 }
 
 // The crop against the rectangle x, y, w, h of a separate full decode.

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 
 #include "image/pixels.h"
 
@@ -12,7 +13,6 @@ namespace {
 
 using namespace fixtures;
 
-using plat::image::Error;
 using plat::image::ImageSource;
 
 const std::map<std::string, Bytes>& corpus() {
@@ -52,15 +52,14 @@ TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     const Bytes& bytes = files.at(c.file);
-    Error error;
-    auto source = ImageSource::createWithData(bytes.data(), bytes.size(), &error);
-    ASSERT_TRUE(source) << error.message;
-    EXPECT_STREQ(source->formatName(), c.format);
-    auto image = source->createImageAtIndex(0, {}, &error);
-    ASSERT_TRUE(image) << error.decoder << ": " << error.message;
-    EXPECT_FALSE(source->createImageAtIndex(1, {}));  // only the first page
-    auto view = image->pixels(&error);
-    ASSERT_TRUE(view) << error.decoder << ": " << error.message;
+    auto source = ImageSource::createWithData(bytes.data(), bytes.size());
+    ASSERT_TRUE(source) << source.error().text();
+    EXPECT_STREQ((*source)->formatName(), c.format);
+    auto image = (*source)->createImageAtIndex(0, {});
+    ASSERT_TRUE(image) << image.error().origin << ": " << image.error().text();
+    EXPECT_FALSE((*source)->createImageAtIndex(1, {}));  // only the first page
+    auto view = (*image)->pixels();
+    ASSERT_TRUE(view) << view.error().origin << ": " << view.error().text();
     EXPECT_EQ(view->width, 64);
     EXPECT_EQ(view->height, 48);
     for (int i = 0; i < 4; ++i) {
@@ -84,24 +83,36 @@ TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
     SCOPED_TRACE(c.file);
     const Bytes& bytes = files.at(c.file);
     const auto start = std::chrono::steady_clock::now();
-    Error error;
-    auto source = ImageSource::createWithData(bytes.data(), bytes.size(), &error);
+    // The first step that fails gives the error.
+    std::optional<plat::Error> error;
+    auto source = ImageSource::createWithData(bytes.data(), bytes.size());
     ASSERT_EQ(bool(source), c.stage > 0);
-    auto image = source ? source->createImageAtIndex(0, {}, &error) : nullptr;
-    EXPECT_FALSE(c.stage == 1 && image);
-    EXPECT_FALSE(image && image->pixels(&error));
-    EXPECT_EQ(error.decoder, c.decoder);
-    EXPECT_FALSE(error.message.empty());
+    if (!source) {
+      error = source.error();
+    } else if (auto image = (*source)->createImageAtIndex(0, {}); !image) {
+      error = image.error();  // stage 2 may fail here already
+    } else {
+      EXPECT_EQ(c.stage, 2) << "the header read let it through";
+      auto pixels = (*image)->pixels();
+      ASSERT_FALSE(pixels);
+      error = pixels.error();
+    }
+    EXPECT_EQ(error->origin, c.decoder);
+    EXPECT_EQ(error->kind, plat::ErrorKind::Picture);
+    EXPECT_FALSE(error->message.empty());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   }
   // Found by the fuzzer: a HEIF grid of 64x48 whose tile claims 63414x57292 made libheif allocate 3.6 GB.
   const auto start = std::chrono::steady_clock::now();
-  auto image = ImageSource::createWithPath(QUELLTRINE_SOURCE_DIR "/tests/image/fixtures/heif-giant-tile.heic")
-                   ->createImageAtIndex(0, {});
-  ASSERT_TRUE(image);
-  Error error;
-  EXPECT_FALSE(image->pixels(&error));
-  EXPECT_EQ(error.decoder, "heif");
+  const std::string giant = QUELLTRINE_SOURCE_DIR "/tests/image/fixtures/heif-giant-tile.heic";
+  auto source = ImageSource::createWithPath(giant);
+  ASSERT_TRUE(source) << source.error().text();
+  auto image = (*source)->createImageAtIndex(0, {});
+  ASSERT_TRUE(image) << image.error().text();
+  auto pixels = (*image)->pixels();
+  ASSERT_FALSE(pixels);
+  EXPECT_EQ(pixels.error().origin, "heif");
+  EXPECT_EQ(pixels.error().path, giant) << "a decoder's error names the file it read";
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 

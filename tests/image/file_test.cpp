@@ -3,6 +3,7 @@
 // size alone. PNGs are written straight from premultiplied BGRA, replacing
 // the target atomically; failures leave no temporary file behind.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +19,6 @@ namespace {
 using namespace fixtures;
 
 namespace fs = std::filesystem;
-using plat::image::Error;
 using plat::image::ImageSource;
 using plat::image::PixelView;
 
@@ -28,12 +28,14 @@ TEST(File, FormatFromContentAndOnlyRegularFilesOpened) {
   fs::create_symlink(dir / "a.jpg", dir / "link.heic");
   ASSERT_TRUE(writeFile(dir / "notes.heic", {'n', 'o', 't', 'e', 's'}));
   auto source = ImageSource::createWithPath(dir / "link.heic");
-  ASSERT_TRUE(source);
-  EXPECT_STREQ(source->formatName(), "png");
-  EXPECT_TRUE(source->createImageAtIndex(0, {})->pixels());
-  Error error;
-  EXPECT_FALSE(ImageSource::createWithPath(dir / "notes.heic", &error));
-  EXPECT_EQ(error.decoder, "source");
+  ASSERT_TRUE(source) << source.error().text();
+  EXPECT_STREQ((*source)->formatName(), "png");
+  EXPECT_TRUE((**(*source)->createImageAtIndex(0, {})).pixels());
+  auto notes = ImageSource::createWithPath(dir / "notes.heic");
+  ASSERT_FALSE(notes);
+  EXPECT_EQ(notes.error().origin, "source");
+  EXPECT_EQ(notes.error().kind, plat::ErrorKind::Picture);
+  EXPECT_EQ(notes.error().path, dir / "notes.heic");
 
   // A missing file, a FIFO, a folder, a device and an oversized file are refused at once.
   ASSERT_EQ(mkfifo((dir / "x.jpg").c_str(), 0600), 0);
@@ -45,16 +47,17 @@ TEST(File, FormatFromContentAndOnlyRegularFilesOpened) {
   for (const std::string& path : {dir / "gone.jpg", dir / "x.jpg", dir / "holiday.png", std::string("/dev/zero"),
                                   dir / "big.jpg"}) {
     SCOPED_TRACE(path);
-    auto attempt = std::async(std::launch::async, [path] {
-      Error e;
-      return !ImageSource::createWithPath(path, &e) && e.decoder == "source" && !e.message.empty();
-    });
+    auto attempt = std::async(std::launch::async, [path] { return ImageSource::createWithPath(path); });
     if (attempt.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready) {
       const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);  // releases a reader blocked on the FIFO
       if (writer >= 0) close(writer);
       ADD_FAILURE() << "blocked or slow";
     }
-    EXPECT_TRUE(attempt.get());
+    const auto result = attempt.get();
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().origin, "source");
+    EXPECT_EQ(result.error().path, path);
+    EXPECT_FALSE(result.error().message.empty());
   }
 }
 
@@ -73,8 +76,8 @@ TEST(File, WritePngReplacesAtomicallyWithStraightRgbaOrFailsCleanly) {
   ASSERT_TRUE(writeFile(target, {'o', 'l', 'd'}));
   struct stat before {}, after {};
   ASSERT_EQ(stat(target.c_str(), &before), 0);
-  Error error;
-  ASSERT_TRUE(plat::image::writePNG(target, view, &error)) << error.message;
+  const auto written = plat::image::writePNG(target, view);
+  ASSERT_TRUE(written) << written.error().text();
   ASSERT_EQ(stat(target.c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino);  // renamed over, never rewritten in place
   EXPECT_EQ(after.st_mode & 0777, before.st_mode & 0777);
@@ -83,7 +86,8 @@ TEST(File, WritePngReplacesAtomicallyWithStraightRgbaOrFailsCleanly) {
   ASSERT_GT(bytes.size(), 33u);
   EXPECT_EQ(bytes[24], 8);  // bit depth
   EXPECT_EQ(bytes[25], 6);  // RGBA
-  auto image = ImageSource::createWithData(bytes.data(), bytes.size())->createImageAtIndex(0, {});
+  auto image = (*ImageSource::createWithData(bytes.data(), bytes.size()))->createImageAtIndex(0, {}).valueOr(nullptr);
+  ASSERT_TRUE(image);
   auto pixels = image->pixels();
   ASSERT_TRUE(pixels);
   const Rgba want[4] = {{255, 0, 0, 255}, {0, 128, 0, 128}, {0, 0, 0, 0}, {255, 255, 255, 255}};
@@ -92,13 +96,22 @@ TEST(File, WritePngReplacesAtomicallyWithStraightRgbaOrFailsCleanly) {
   fs::remove(target);
   fs::create_directory(dir / "busy.png");  // a folder with something in it: the rename fails
   ASSERT_TRUE(writeFile(dir / "busy.png/inside", {'x'}));
-  const std::pair<std::string, PixelView> cases[] = {{dir / "no/such/folder/out.png", view}, {dir / "busy.png", view},
-                                                     {dir / "out.png", PixelView{}},
-                                                     {dir / "out.png", PixelView{row, 4, 1, 8, view.order}}};
-  for (const auto& [path, v] : cases) {
-    SCOPED_TRACE(path);
-    EXPECT_FALSE(plat::image::writePNG(path, v, &error));
-    EXPECT_FALSE(error.message.empty());
+  // Each failure names the file and says why in words a person can act on.
+  const struct {
+    std::string path;
+    PixelView view;
+    const char* says;
+  } cases[] = {{dir / "no/such/folder/out.png", view, "does not exist"},
+               {dir / "busy.png", view, "is a folder"},
+               {dir / "out.png", PixelView{}, "no pixels"},
+               {dir / "out.png", PixelView{row, 4, 1, 8, view.order}, "no pixels"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const auto result = plat::image::writePNG(c.path, c.view);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, plat::ErrorKind::FileWrite);
+    EXPECT_EQ(result.error().path, c.path);
+    EXPECT_THAT(result.error().message, ::testing::HasSubstr(c.says));
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"busy.png"});
   }
   EXPECT_TRUE(fs::exists(dir / "busy.png/inside"));

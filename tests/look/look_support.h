@@ -74,9 +74,10 @@ inline std::string samplePath(const std::string& name) { return QUELLTRINE_BINAR
 
 // Luminance grid of a picture file, decoded by the platform layer.
 inline Grid pictureGrid(const std::string& path, int gw, int gh) {
-  auto source = plat::image::ImageSource::createWithPath(path);
-  auto image = source ? source->createImageAtIndex(0, {}) : nullptr;
-  auto px = image ? image->pixels() : std::nullopt;
+  auto source = plat::image::ImageSource::createWithPath(path).valueOr(nullptr);
+  auto image = source ? source->createImageAtIndex(0, {}).valueOr(nullptr) : nullptr;
+  if (!image) return {};
+  auto px = image->pixels();
   if (!px) return {};
   Frame f{px->width, px->height, {}};
   for (int y = 0; y < f.height; ++y) {

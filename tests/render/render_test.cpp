@@ -227,7 +227,9 @@ TEST_F(Renderer, OffscreenRenderCountsFramesAndReplacesTheFileAtomically) {
     EXPECT_NEAR(view->t - before, expected / 30.0, 1e-12) << frames;
   }
   EXPECT_EQ(view->sceneTex[0]->width(), 1280u);
-  auto image = plat::image::ImageSource::createWithPath(png)->createImageAtIndex(0, {});
+  auto source = plat::image::ImageSource::createWithPath(png).valueOr(nullptr);
+  ASSERT_TRUE(source);
+  auto image = source->createImageAtIndex(0, {}).valueOr(nullptr);
   ASSERT_TRUE(image);
   EXPECT_EQ(image->width(), 1280);
   EXPECT_EQ(image->height(), 800);

@@ -49,7 +49,7 @@ struct StoreTest : ::testing::Test {  // a private preferences folder per test
     return runDefaultsCommand(args, out_, err_);
   }
   std::size_t count(const std::string& part) const {  // store-folder entries whose names contain part
-    const auto names = plat::sys::listDirectoryNames(storeFolder()).value_or(std::vector<std::string>{});
+    const auto names = plat::sys::listDirectoryNames(storeFolder()).valueOr(std::vector<std::string>{});
     return std::size_t(std::ranges::count_if(names, [&](const std::string& n) { return n.find(part) != n.npos; }));
   }
   qtest::TempDir tmp_;

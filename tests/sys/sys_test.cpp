@@ -1,5 +1,6 @@
 // The bounded draw, the play order, the folder listing, home and tilde, path order as Unicode text.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -59,12 +60,21 @@ TEST(Folders, ListingSkipsHiddenNamesOnlyHomeFallsBackAndOnlyALeadingTildeExpand
   std::filesystem::create_directories(dir / "sub.png/inner");
   std::filesystem::create_directory(dir / ".git");
   std::filesystem::create_symlink("/nonexistent/target", dir / "dangling.png");
-  auto names = listDirectoryNames(dir.path()).value_or(std::vector<std::string>{});
+  auto names = listDirectoryNames(dir.path()).valueOr(std::vector<std::string>{});
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"a.jpg", "dangling.png", "sub.png"}));
-  EXPECT_EQ(listDirectoryNames(dir / "sub.png/inner"), std::vector<std::string>{});
-  for (const std::string& bad : {dir / "missing", dir / "a.jpg", std::string()})
-    EXPECT_FALSE(listDirectoryNames(bad).has_value()) << bad;
+  EXPECT_EQ(listDirectoryNames(dir / "sub.png/inner").valueOr(std::vector<std::string>{"failed"}),
+            std::vector<std::string>{});
+  // A folder that cannot be listed is an Error of kind Folder naming it, with the system's reason.
+  const std::pair<std::string, int> unlistable[] = {{dir / "missing", ENOENT}, {dir / "a.jpg", ENOTDIR}, {"", ENOENT}};
+  for (const auto& [bad, code] : unlistable) {
+    SCOPED_TRACE(bad);
+    auto listing = listDirectoryNames(bad);
+    ASSERT_FALSE(listing);
+    EXPECT_EQ(listing.error().kind, plat::ErrorKind::Folder);
+    EXPECT_EQ(listing.error().path, bad);
+    EXPECT_EQ(listing.error().code, code);
+  }
   qtest::EnvGuard env;
   env.set("HOME", "");
   EXPECT_EQ(homeDirectory().substr(0, 1), "/");  // from the password database

@@ -1,4 +1,5 @@
 // The object runtime and bundles: manifest, resources, loading a module.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -39,16 +40,21 @@ TEST(Runtime, RegistrationKeepsSelectorOrderAndDispatchesTypedValues) {
     // Unknown selectors and wrong arities are error values, not crashes.
     EXPECT_TRUE(!respondsTo(*view, "pong") && isError(send(*view, "pong")));
     EXPECT_TRUE(isError(send(*view, "add:to:", {std::int64_t{1}})) && isError(send(*view, "ping", {true})));
-    EXPECT_FALSE(std::get<Error>(send(*std::make_shared<Unregistered>(), "ping")).message.empty());
+    const Value unregistered = send(*std::make_shared<Unregistered>(), "ping");
+    ASSERT_TRUE(isError(unregistered));
+    EXPECT_EQ(std::get<plat::Error>(unregistered).kind, plat::ErrorKind::Runtime);
+    EXPECT_FALSE(std::get<plat::Error>(unregistered).message.empty());
   }
   EXPECT_EQ(ClassRegistry::shared().lookup("Probe"), nullptr);  // unregistered with its registration
 }
 
 TEST(Bundle, ManifestResourcesAndRefusals) {
-  EXPECT_EQ(parseManifest("# c\n[Bundle]\n Executable = Saver \r\n;x\n\nPrincipalClass=View\nEmpty=\n"),
+  EXPECT_EQ(parseManifest("# c\n[Bundle]\n Executable = Saver \r\n;x\n\nPrincipalClass=View\nEmpty=\n").valueOr(
+                std::map<std::string, std::string>{}),
             (std::map<std::string, std::string>{{"Executable", "Saver"}, {"PrincipalClass", "View"}, {"Empty", ""}}));
-  std::string error;
-  EXPECT_TRUE(!parseManifest("Executable=x\njunk line\n", &error) && error.find("line 2") != std::string::npos);
+  auto junk = parseManifest("Executable=x\njunk line\n");
+  ASSERT_FALSE(junk);
+  EXPECT_THAT(junk.error().message, ::testing::HasSubstr("line 2"));
   EXPECT_FALSE(parseManifest("=value\n"));
 
   auto root = std::filesystem::temp_directory_path() / ("qt-bundle-" + std::to_string(::getpid()));
@@ -56,31 +62,39 @@ TEST(Bundle, ManifestResourcesAndRefusals) {
   std::filesystem::create_directories(contents / "Resources/sub");
   for (auto f : {"Resources/default.glsllib", "Resources/README", "secret.glsllib"}) std::ofstream(contents / f) << "x";
   auto p = [&](const std::string& rel) { return (root / rel).string(); };
-  EXPECT_TRUE(!Bundle::bundleWithPath(p("B.saver"), &error) && error.find("Info.ini") != std::string::npos);
+  auto noManifest = Bundle::bundleWithPath(p("B.saver"));
+  ASSERT_FALSE(noManifest);
+  EXPECT_EQ(noManifest.error().kind, plat::ErrorKind::Bundle);
+  EXPECT_THAT(noManifest.error().message, ::testing::HasSubstr("Info.ini"));
   for (auto bad : {"PrincipalClass=P\n", "Executable=../../../usr/lib/evil.so\n"}) {
     std::ofstream(contents / "Info.ini") << bad;
     EXPECT_FALSE(Bundle::bundleWithPath(p("B.saver"))) << bad;
   }
   std::ofstream(contents / "Info.ini") << "Executable=Mod\nPrincipalClass=P\nIdentifier=com.example.b\n";
-  auto b = Bundle::bundleWithPath(p("B.saver"), &error);
-  ASSERT_TRUE(b) << error;
+  auto opened = Bundle::bundleWithPath(p("B.saver"));
+  ASSERT_TRUE(opened) << opened.error().text();
+  auto b = *opened;
   EXPECT_EQ(b->executablePath(), p("B.saver/Contents/MacOS/Mod"));
   EXPECT_EQ(b->URLForResource("default", "glsllib"), p("B.saver/Contents/Resources/default.glsllib"));
   EXPECT_EQ(b->URLForResource("README", ""), p("B.saver/Contents/Resources/README"));
   // No such type, a folder, a path out of Resources: none is a resource.
   EXPECT_FALSE(b->URLForResource("default", "metallib") || b->URLForResource("sub", "") ||
                b->URLForResource("../secret", "glsllib") || b->URLForResource("..", ""));
-  EXPECT_TRUE(!b->load(&error) && error.find("Mod") != std::string::npos);  // no module file: a message, no crash
+  auto loaded = b->load();  // no module file: a message, no crash
+  ASSERT_FALSE(loaded);
+  EXPECT_THAT(loaded.error().path, ::testing::EndsWith("/Mod"));
   EXPECT_FALSE(b->principalClass());
   std::filesystem::remove_all(root);
 }
 
 TEST(Bundle, LoadedModuleRegistersItsClassAndFindsItsOwnBundle) {
-  std::string error;
-  auto b = Bundle::bundleWithPath(QUELLTRINE_TEST_BUNDLE_DIR, &error);
-  ASSERT_TRUE(b) << error;
-  auto cls = b->principalClass(&error);
-  ASSERT_TRUE(cls && cls->name == "TickView") << error;
+  auto opened = Bundle::bundleWithPath(QUELLTRINE_TEST_BUNDLE_DIR);
+  ASSERT_TRUE(opened) << opened.error().text();
+  auto b = *opened;
+  auto found = b->principalClass();
+  ASSERT_TRUE(found) << found.error().text();
+  auto cls = *found;
+  EXPECT_EQ(cls->name, "TickView");
   plat::ui::Coder archive;
   EXPECT_FALSE(cls->initWithCoder(archive));  // no frame: refused
   archive.encodeRect("frame", plat::ui::makeRect(0, 0, 1280, 800));
@@ -88,9 +102,10 @@ TEST(Bundle, LoadedModuleRegistersItsClassAndFindsItsOwnBundle) {
 
   void* handle = dlopen(b->executablePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
   ASSERT_TRUE(handle);
-  auto found = Bundle::bundleForAddress(dlsym(handle, "tickSaverCodeAddress"));
+  auto own = Bundle::bundleForAddress(dlsym(handle, "tickSaverCodeAddress"));
   dlclose(handle);
-  EXPECT_TRUE(found && found->bundlePath() == b->bundlePath());
+  ASSERT_TRUE(own);
+  EXPECT_EQ(own->bundlePath(), b->bundlePath());
   // Code outside any bundle (this test program) has none.
   EXPECT_FALSE(Bundle::bundleForAddress(reinterpret_cast<const void*>(&parseManifest)));
   EXPECT_FALSE(Bundle::bundleForAddress(nullptr));

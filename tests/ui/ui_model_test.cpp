@@ -1,4 +1,5 @@
 // The window-system model without a display.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -31,8 +32,10 @@ TEST(Coder, RoundTripIsExactAndMalformedInputDecodesAsNothing) {
   bad.encodeString("d", "12abc"), bad.encodeString("b", "yes");
   bad.encodeDouble("inf", std::numeric_limits<double>::infinity());
   EXPECT_FALSE(bad.decodeRect("missing") || bad.decodeDouble("d") || bad.decodeDouble("inf") || bad.decodeBool("b"));
-  std::string error;
-  EXPECT_TRUE(!Coder::fromArchivedData("f=1\nnope\n", &error) && error.find("line 2") != std::string::npos);
+  auto malformed = Coder::fromArchivedData("f=1\nnope\n");
+  ASSERT_FALSE(malformed);
+  EXPECT_EQ(malformed.error().kind, plat::ErrorKind::Archive);
+  EXPECT_THAT(malformed.error().message, ::testing::HasSubstr("line 2"));
   EXPECT_FALSE(Coder::fromArchivedData("k=bad escape \\q\n"));
 }
 

@@ -1,0 +1,162 @@
+// The platform layer's one error shape: an Error's one-line text, ErrorOr
+// refusing a null as a value, and the sink hearing each failure once, where
+// it happens, also when the module drops it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "host/quelltrine_saver_view.h"
+#include "platform/error_sink.h"
+#include "platform/gpu/device.h"
+#include "platform/image/image.h"
+#include "platform/runtime/class_registry.h"
+#include "platform/sys/fs.h"
+#include "playlist/texture_loading.h"
+#include "sys/temp_env.h"
+#include "sys/test_random.h"
+
+namespace {
+
+using plat::Error;
+using plat::ErrorKind;
+using ::testing::HasSubstr;
+
+struct Recorder final : plat::ErrorSink {
+  void failed(const Error& e) override { failures.push_back(e); }
+  void listedFolder(const std::string& folder, std::size_t n) override { listings.emplace_back(folder, n); }
+  void madeTextureFromPicture(const std::string& path) override { textures.push_back(path); }
+  std::vector<std::string> paths() const {
+    std::vector<std::string> out;
+    for (const auto& f : failures) out.push_back(f.path);
+    return out;
+  }
+  std::vector<Error> failures;
+  std::vector<std::pair<std::string, std::size_t>> listings;
+  std::vector<std::string> textures;
+};
+
+TEST(Error, TextIsOneLineWithThePathFirst) {
+  EXPECT_EQ((Error{ErrorKind::Picture, "png", "IDAT: CRC error", "/p/a.png"}).text(), "/p/a.png: IDAT: CRC error");
+  EXPECT_EQ((Error{ErrorKind::Device, "egl", "no GPU device: eglInitialize failed: EGL_NOT_INITIALIZED", {}}).text(),
+            "no GPU device: eglInitialize failed: EGL_NOT_INITIALIZED");
+  // A shader log of several lines, as GL writes them.
+  const Error log{ErrorKind::ShaderLibrary, "pipeline",
+                  "'v_fullscreen' and 'f_present' do not link: \n  0:3(1): error: x \r\n\n0:4(2): error: y\n", {}};
+  EXPECT_EQ(log.text(), "'v_fullscreen' and 'f_present' do not link: 0:3(1): error: x; 0:4(2): error: y");
+}
+
+struct Base {
+  virtual ~Base() = default;
+};
+struct Derived : Base {};
+
+TEST(ErrorOr, HoldsAValueOrItsErrorAndANullIsNoValue) {
+  static_assert(!std::is_convertible_v<std::nullptr_t, plat::ErrorOr<std::shared_ptr<int>>>,
+                "a null pointer must not pass for a success");
+  plat::ErrorOr<std::shared_ptr<const Base>> made = std::make_shared<Derived>();
+  ASSERT_TRUE(made);
+  EXPECT_NE(made.valueOr(nullptr), nullptr);
+  plat::ErrorOr<std::shared_ptr<const Base>> refused = Error{ErrorKind::Gpu, "texture", "refused", {}};
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().message, "refused");
+  EXPECT_EQ(refused.valueOr(nullptr), nullptr);
+  plat::ErrorOr<void> done;
+  EXPECT_TRUE(done);
+  plat::ErrorOr<void> failed = Error{ErrorKind::FileWrite, "png", "disk full", "/x.png"};
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().path, "/x.png");
+}
+
+class ErrorSinkTest : public ::testing::Test {
+ protected:
+  void write(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+  }
+  qtest::TempDir dir_;
+  std::shared_ptr<Recorder> heard_ = std::make_shared<Recorder>();
+  plat::ScopedErrorSink scope_{heard_};
+};
+
+TEST_F(ErrorSinkTest, FolderListingsAreHeardButNotTheLayersOwnHousekeeping) {
+  write("a.jpg", "x");
+  write("b.txt", "x");
+  EXPECT_FALSE(plat::sys::listDirectoryNames(dir_ / "missing"));
+  ASSERT_EQ(heard_->failures.size(), 1u);
+  EXPECT_EQ(heard_->failures[0].kind, ErrorKind::Folder);
+  EXPECT_EQ(heard_->failures[0].path, dir_ / "missing");
+  EXPECT_TRUE(plat::sys::listDirectoryNames(dir_.path()));
+  EXPECT_EQ(heard_->listings, (std::vector<std::pair<std::string, std::size_t>>{{dir_.path(), 2}}));
+  EXPECT_TRUE(plat::sys::detail::readDirectoryNames(dir_.path()));
+  EXPECT_FALSE(plat::sys::detail::readDirectoryNames(dir_ / "missing"));
+  EXPECT_EQ(heard_->listings.size(), 1u) << "the store tidying its folder is no picture folder";
+  EXPECT_EQ(heard_->failures.size(), 1u);
+}
+
+TEST_F(ErrorSinkTest, APictureThatFailsIsHeardOnceWithItsFileWhicheverStepFails) {
+  // A PNG cut off after its header: it opens, and fails when a crop of it is decoded.
+  std::vector<std::uint8_t> rows(64 * 40 * 4, 200);
+  const std::string png = dir_ / "cut.png";
+  ASSERT_TRUE(plat::image::writePNG(png, {rows.data(), 64, 40, 64 * 4, plat::image::PixelOrder::BGRA}));
+  std::filesystem::resize_file(png, 80);
+  EXPECT_TRUE(heard_->failures.empty()) << "a successful write is not a failure";
+  auto source = plat::image::ImageSource::createWithPath(png).valueOr(nullptr);
+  ASSERT_TRUE(source);
+  auto image = source->createImageAtIndex(0, {}).valueOr(nullptr);
+  ASSERT_TRUE(image);
+  auto crop = image->cropped({8, 8, 32, 20});
+  ASSERT_TRUE(crop);
+  EXPECT_FALSE(crop->pixels());
+  ASSERT_EQ(heard_->failures.size(), 1u) << "the decoder's failure, not once more for the crop passing it on";
+  EXPECT_EQ(heard_->failures[0].origin, "png");
+  EXPECT_EQ(heard_->failures[0].path, png);
+  EXPECT_EQ(image->cropped({0, 0, 0, 20}), nullptr);
+  ASSERT_EQ(heard_->failures.size(), 2u) << "an empty crop is none, and heard";
+  EXPECT_EQ(heard_->failures[1].origin, "crop");
+  EXPECT_EQ(heard_->failures[1].path, png);
+}
+
+TEST_F(ErrorSinkTest, TheModuleDropsEachErrorAndTheSinkStillHearsIt) {
+  write("notes.jpg", "not a picture");
+  quelltrine::Playlist playlist{{dir_ / "notes.jpg", dir_ / "gone.png", dir_ / "notes.jpg"}, {0, 1, 2}, 0};
+  qtest::SeededRandom rng(1);
+  auto texture = quelltrine::loadNextWith(playlist, {160, 100}, rng,
+                                          [](const plat::image::Image&) { return std::shared_ptr<int>(); });
+  EXPECT_EQ(texture, nullptr);
+  EXPECT_EQ(heard_->paths(), (std::vector<std::string>{dir_ / "notes.jpg", dir_ / "gone.png", dir_ / "notes.jpg"}));
+  EXPECT_THAT(heard_->failures[1].message, HasSubstr("No such file"));
+
+  // No GPU device: the view is made and draws nothing; the engine hears why.
+  heard_->failures.clear();
+  plat::gpu::testing::setSystemDeviceUnavailable(true);
+  auto view = quelltrine::QuelltrineSaverView::initWithFrame(plat::ui::makeRect(0, 0, 160, 100), false);
+  plat::gpu::testing::setSystemDeviceUnavailable(false);
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->device, nullptr);
+  ASSERT_EQ(heard_->failures.size(), 1u);
+  EXPECT_EQ(heard_->failures[0].kind, ErrorKind::Device);
+  EXPECT_THAT(heard_->failures[0].message, HasSubstr("no GPU device"));
+  // A call by selector that fails comes back as an error value, and is heard.
+  EXPECT_TRUE(plat::rt::isError(plat::rt::send(*view, "noSuchSelector")));
+  ASSERT_EQ(heard_->failures.size(), 2u);
+  EXPECT_EQ(heard_->failures[1].kind, ErrorKind::Runtime);
+}
+
+TEST(ErrorSink, AScopedSinkPutsThePreviousOneBack) {
+  auto outer = std::make_shared<Recorder>(), inner = std::make_shared<Recorder>();
+  const auto fail = [] { (void)plat::sys::listDirectoryNames("/nonexistent/quelltrine"); };
+  {
+    plat::ScopedErrorSink a(outer);
+    {
+      plat::ScopedErrorSink b(inner);
+      fail();
+    }
+    fail();
+  }
+  fail();
+  EXPECT_EQ(inner->failures.size(), 1u);
+  EXPECT_EQ(outer->failures.size(), 1u);
+}
+
+}  // namespace
