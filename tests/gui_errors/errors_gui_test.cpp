@@ -59,11 +59,12 @@ class EngineErrors : public ::testing::Test {
   }
   // Waits until the saver has said something, lets it tick a second more,
   // then ends it as xscreensaver does.
-  std::optional<int> runUntilItSpeaks(pid_t pid) {
+  // How it ended after SIGTERM: "killed by SIGTERM" when it ran until then.
+  std::string runUntilItSpeaks(pid_t pid) {
     for (int i = 0; i < 300 && errLines().empty(); ++i) std::this_thread::sleep_for(50ms);
     std::this_thread::sleep_for(1s);
     ::kill(pid, SIGTERM);
-    return qtest::waitExit(pid, 10s);
+    return qtest::waitEnd(pid, 10s);
   }
   unsigned long foreignWindow() {
     Window w = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 320, 200, 0, 0, 0);
@@ -165,7 +166,7 @@ TEST_F(EngineErrors, APictureFolderWithoutPicturesIsNamedOnceWithWhatWasFound) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder);
     quelltrine::settings::storeImageFolder(c.folder);
-    EXPECT_EQ(runUntilItSpeaks(engine({})), 0) << "the saver keeps running until it is ended";
+    EXPECT_EQ(runUntilItSpeaks(engine({})), "killed by SIGTERM") << "the saver keeps running until it is ended";
     const auto lines = errLines();
     ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);
     EXPECT_THAT(lines[0], StartsWith("quelltrine-saver: no pictures"));
@@ -180,7 +181,7 @@ TEST_F(EngineErrors, VerboseListsEachSkippedPictureWithTheDecodersReason) {
   std::ofstream(folder + "/a.jpg") << "not a picture";
   std::ofstream(folder + "/b.png") << "\x89PNG\r\n\x1a\n cut off";
   quelltrine::settings::storeImageFolder(folder);
-  EXPECT_EQ(runUntilItSpeaks(engine({"--verbose"})), 0);
+  EXPECT_EQ(runUntilItSpeaks(engine({"--verbose"})), "killed by SIGTERM");
   const auto lines = errLines();
   EXPECT_THAT(lines, ::testing::Contains("quelltrine-saver: skipped " + folder +
                                          "/a.jpg: source: not a JPEG, PNG, TIFF, HEIF or BMP file"));
