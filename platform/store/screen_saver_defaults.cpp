@@ -10,10 +10,12 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <glib.h>
 
+#include "platform/error_sink.h"
 #include "platform/store/key_file_format.h"
 #include "platform/sys/fs.h"
 
@@ -261,12 +263,29 @@ void ScreenSaverDefaults::refreshLocked() const {
   cachedIdentity_ = loaded.identity;
   cachedDamage_ = loaded.damaged ? std::optional<std::string>(std::move(loaded.damage)) : std::nullopt;
   cacheValid_ = true;
+  // Told once per version of the file: it is parsed again only when it
+  // changes.
+  if (cachedDamage_) {
+    unreported_ = plat::Error{plat::ErrorKind::Preferences, "store",
+                              "the preferences file is damaged (" + *cachedDamage_ +
+                                  "); what could be read is used, and the next write keeps the file aside",
+                              path_, 0};
+  }
+}
+
+void ScreenSaverDefaults::reportAndUnlock(std::unique_lock<std::mutex>& lock) const {
+  std::optional<plat::Error> damage = std::exchange(unreported_, std::nullopt);
+  lock.unlock();
+  // The sink is called with no lock of the layer held.
+  if (damage) plat::detail::report(std::move(*damage));
 }
 
 std::optional<std::string> ScreenSaverDefaults::fileDamage() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   refreshLocked();
-  return cachedDamage_;
+  std::optional<std::string> damage = cachedDamage_;
+  reportAndUnlock(lock);
+  return damage;
 }
 
 std::optional<Value> ScreenSaverDefaults::lookupLocked(const std::string& key) const {
@@ -277,8 +296,9 @@ std::optional<Value> ScreenSaverDefaults::lookupLocked(const std::string& key) c
 }
 
 std::optional<std::string> ScreenSaverDefaults::stringForKey(const std::string& key) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   std::optional<Value> v = lookupLocked(key);
+  reportAndUnlock(lock);
   if (v) {
     if (auto* s = std::get_if<std::string>(&*v)) return std::move(*s);
   }
@@ -286,8 +306,9 @@ std::optional<std::string> ScreenSaverDefaults::stringForKey(const std::string& 
 }
 
 double ScreenSaverDefaults::doubleForKey(const std::string& key) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   std::optional<Value> v = lookupLocked(key);
+  reportAndUnlock(lock);
   if (v) {
     if (const auto* d = std::get_if<double>(&*v)) return *d;
   }
@@ -295,7 +316,7 @@ double ScreenSaverDefaults::doubleForKey(const std::string& key) const {
 }
 
 std::map<std::string, Value> ScreenSaverDefaults::dictionaryRepresentation() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   refreshLocked();
   std::map<std::string, Value> all = cachedValues_;
   for (const auto& [key, value] : pending_) {
@@ -305,6 +326,7 @@ std::map<std::string, Value> ScreenSaverDefaults::dictionaryRepresentation() con
       all.erase(key);
     }
   }
+  reportAndUnlock(lock);
   return all;
 }
 

@@ -10,7 +10,9 @@
 // when its identity (device, inode, size, mtime) changes. A file that is a
 // symbolic link (or a chain of them) is read and written through: the
 // link's final target is replaced, and the link stays. The store does not
-// register defaults or interpret values: fallbacks are the caller's.
+// register defaults or interpret values: fallbacks are the caller's. A
+// damaged file goes to the error sink (kind Preferences) once per version
+// of it, when a read first parses it.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,8 @@
 #include <optional>
 #include <string>
 #include <variant>
+
+#include "platform/error.h"
 
 namespace plat::store {
 
@@ -82,6 +86,9 @@ class ScreenSaverDefaults {
  private:
   // Brings the cached file contents up to date; caller holds mu_.
   void refreshLocked() const;
+  // Hands a damage found by refreshLocked to the error sink after
+  // releasing the lock.
+  void reportAndUnlock(std::unique_lock<std::mutex>& lock) const;
   std::optional<Value> lookupLocked(const std::string& key) const;
   void setLocked(const std::string& key, std::optional<Value> value);
 
@@ -94,6 +101,7 @@ class ScreenSaverDefaults {
   mutable FileIdentity cachedIdentity_;
   mutable std::map<std::string, Value> cachedValues_;
   mutable std::optional<std::string> cachedDamage_;
+  mutable std::optional<plat::Error> unreported_;
   // nullopt marks a pending removal.
   std::map<std::string, std::optional<Value>> pending_;
 };

@@ -3,7 +3,8 @@
 // missing or broken, every mode ends at once with exit status 1 and one line
 // saying why; a picture folder that is missing, empty, without pictures or
 // with only broken ones is named once, with what was found; --verbose lists
-// each skipped picture with the decoder's reason.
+// each skipped picture with the decoder's reason, and a damaged preferences
+// file.
 #include <gmock/gmock.h>
 
 #include <filesystem>
@@ -189,6 +190,34 @@ TEST_F(EngineErrors, VerboseListsEachSkippedPictureWithTheDecodersReason) {
   const auto summaries =
       std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("no pictures") != l.npos; });
   EXPECT_EQ(summaries, 1) << ::testing::PrintToString(lines);
+}
+
+// A damaged preferences file is read as far as it can be (the folder is still found) and named with --verbose
+// only: without it, the saver says nothing about it.
+TEST_F(EngineErrors, VerboseNamesADamagedPreferencesFile) {
+  const std::string folder = dir_ / "pictures";
+  fs::create_directories(folder);
+  qtest::writeSolidPng(folder + "/a.png", 64, 40, {200, 40, 40});
+  quelltrine::settings::storeImageFolder(folder);
+  const std::string prefs = dir_ / "config/screensaver-defaults/com.quelltrine.saver.conf";
+  std::ofstream(prefs, std::ios::app) << "[colours]\nsky=blue\n";
+  for (bool verbose : {true, false}) {
+    SCOPED_TRACE(verbose ? "--verbose" : "quiet");
+    const pid_t pid = engine(verbose ? std::vector<std::string>{"--verbose"} : std::vector<std::string>{});
+    if (verbose) {
+      EXPECT_EQ(runUntilItSpeaks(pid), "killed by SIGTERM");
+    } else {
+      std::this_thread::sleep_for(3s);
+      ::kill(pid, SIGTERM);
+      EXPECT_EQ(qtest::waitEnd(pid, 10s), "killed by SIGTERM");
+    }
+    const auto lines = errLines();
+    const auto named = std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+      return l.find(prefs) != l.npos && l.find("damaged (unknown group [colours])") != l.npos;
+    });
+    EXPECT_EQ(named, verbose ? 1 : 0) << ::testing::PrintToString(lines);
+    EXPECT_THAT(lines, ::testing::Not(::testing::Contains(HasSubstr("no pictures")))) << "the folder was still read";
+  }
 }
 
 }  // namespace

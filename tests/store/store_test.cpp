@@ -18,6 +18,7 @@
 
 #include "engine/defaults_command.h"
 #include "host/settings.h"
+#include "platform/error_sink.h"
 #include "platform/store/screen_saver_defaults.h"
 #include "platform/sys/fs.h"
 #include "sys/temp_env.h"
@@ -367,6 +368,35 @@ TEST_F(StoreTest, DamageIsNamedInOneLine) {
   repaired->setDouble(5.0, "interval");
   ASSERT_TRUE(repaired->synchronize());
   EXPECT_EQ(repaired->fileDamage(), std::nullopt) << "the damaged file is kept aside at the next write";
+}
+
+// A damaged file is heard by the error sink (a host shows it with --verbose): once per version of the file, and
+// not at all for a good one.
+TEST_F(StoreTest, ADamagedFileIsReportedOncePerVersion) {
+  struct Heard : plat::ErrorSink {
+    void failed(const plat::Error& e) override { errors.push_back(e); }
+    std::vector<plat::Error> errors;
+  };
+  auto heard = std::make_shared<Heard>();
+  plat::ScopedErrorSink scope(heard);
+  auto s = open("told");
+  std::ofstream(s->path()) << "[double]\ninterval=9\n[colours]\nsky=blue\n";
+  EXPECT_EQ(s->doubleForKey("interval"), 9.0);
+  EXPECT_EQ(s->stringForKey("imageFolder"), std::nullopt);
+  EXPECT_EQ(s->dictionaryRepresentation().size(), 1u);
+  ASSERT_EQ(heard->errors.size(), 1u) << "read three times, told once";
+  EXPECT_EQ(heard->errors[0].kind, plat::ErrorKind::Preferences);
+  EXPECT_EQ(heard->errors[0].path, s->path());
+  EXPECT_THAT(heard->errors[0].message, ::testing::HasSubstr("damaged (unknown group [colours])"));
+
+  std::ofstream(s->path()) << "[double]\ninterval=7abc\n";  // another damage, another version
+  EXPECT_EQ(s->doubleForKey("interval"), 0.0);
+  ASSERT_EQ(heard->errors.size(), 2u);
+  EXPECT_THAT(heard->errors[1].message, ::testing::HasSubstr("'interval' in [double] is not a number"));
+
+  std::ofstream(s->path()) << "[double]\ninterval=8\n";
+  EXPECT_EQ(s->doubleForKey("interval"), 8.0);
+  EXPECT_EQ(heard->errors.size(), 2u) << "a good file is not reported";
 }
 
 using SettingsTest = StoreTest;
