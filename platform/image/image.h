@@ -115,10 +115,11 @@ class ImageSource {
 };
 
 // Writes BGRA rows (alpha premultiplied, as a render read-back gives them) as
-// an 8-bit RGBA PNG file at `path`, replacing it atomically: the data goes to
-// a temporary file in the same folder, is flushed, and is renamed over the
-// target, so a failed or interrupted write never leaves a truncated file.
-// An Error of kind FileWrite (told to the sink too) when it fails.
+// an 8-bit RGBA PNG file at `path`. The PNG is encoded completely in memory
+// first, so a failed encode never touches the file; then it is written in
+// place (plat::sys::writeFileInPlace: a link is written through, an existing
+// file keeps its inode, owner and mode, a failed write leaves no partial
+// PNG). An Error of kind FileWrite (told to the sink too) when it fails.
 ErrorOr<void> writePNG(const std::string& path, const PixelView& bgraPremultiplied);
 
 }  // namespace plat::image

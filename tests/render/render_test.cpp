@@ -1,6 +1,8 @@
 // The view's renderer on Mesa's software rasteriser: setup with missing
 // pieces, the frame step's timing and picture advance, the bindings and
 // scene textures of the passes, the failure seams, the offscreen render.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -216,17 +218,22 @@ TEST_F(Passes, SceneTexturesFollowTheTargetAndFailuresEndOrShortenTheFrame) {
   EXPECT_EQ(layer->drawableSize(), (plat::ui::Size{64, 64}));
 }
 
-TEST_F(Renderer, OffscreenRenderCountsFramesAndReplacesTheFileAtomically) {
+TEST_F(Renderer, OffscreenRenderCountsFramesAndReplacesTheFileInPlace) {
   usePictures({{200, 100, 50}});
   auto view = makeView();
   const std::string png = dir() / "out.png";
   std::ofstream(png) << "old contents";
+  struct stat oldFile {};
+  ASSERT_EQ(::stat(png.c_str(), &oldFile), 0);
   for (auto [frames, expected] : {std::pair<std::int64_t, int>{0, 1}, {-1, 1}, {3, 3}}) {
     const double before = view->t;
     ASSERT_TRUE(view->debugRenderPNG(png, frames));
     EXPECT_NEAR(view->t - before, expected / 30.0, 1e-12) << frames;
   }
   EXPECT_EQ(view->sceneTex[0]->width(), 1280u);
+  struct stat newFile {};
+  ASSERT_EQ(::stat(png.c_str(), &newFile), 0);
+  EXPECT_EQ(newFile.st_ino, oldFile.st_ino) << "the same file, written over";
   auto source = plat::image::ImageSource::createWithPath(png).valueOr(nullptr);
   ASSERT_TRUE(source);
   auto image = source->createImageAtIndex(0, {}).valueOr(nullptr);
