@@ -90,7 +90,10 @@ class Image : public std::enable_shared_from_this<Image> {
 };
 
 struct SourceOptions {
-  bool shouldCache = false;  // accepted for fidelity; no decoded copy is kept by the source
+  // Whether the source may keep a decoded copy of the image. This layer's
+  // sources never do (the pixels live in the Image), so false, what the
+  // module asks for, is all there is.
+  bool shouldCache = false;
 };
 
 class ImageSource {
