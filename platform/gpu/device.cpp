@@ -161,12 +161,18 @@ std::shared_ptr<RenderPipelineState> Device::newRenderPipelineState(const Render
     glGetActiveUniformBlockiv(program, block, GL_UNIFORM_BLOCK_DATA_SIZE, &size);
     blockSize = size > 0 ? static_cast<std::size_t>(size) : 0;
   }
-  return std::make_shared<RenderPipelineState>(core_, program, blockSize);
+  return std::make_shared<RenderPipelineState>(core_, program, blockSize,
+                                               glGetUniformLocation(program, "quelltrine_windowY"),
+                                               glGetUniformLocation(program, "quelltrine_windowHeight"));
 }
 
 RenderPipelineState::RenderPipelineState(std::shared_ptr<detail::Core> core, std::uint32_t program,
-                                         std::size_t paramsBlockSize)
-    : core_(std::move(core)), program_(program), paramsBlockSize_(paramsBlockSize) {}
+                                         std::size_t paramsBlockSize, int windowYLocation, int windowHeightLocation)
+    : core_(std::move(core)),
+      program_(program),
+      paramsBlockSize_(paramsBlockSize),
+      windowYLocation_(windowYLocation),
+      windowHeightLocation_(windowHeightLocation) {}
 
 RenderPipelineState::~RenderPipelineState() {
   if (!core_->makeCurrent()) return;

@@ -13,15 +13,56 @@ constexpr const char* kStagePreamble =
     "precision highp int;\n"
     "precision highp sampler2D;\n";
 
-// The vertex stage's main is renamed so that a wrapper can flip y after it:
-// the target's top row must land in GL row 0, which is memory row 0.
-constexpr const char* kVertexRename = "#define main quelltrine_vertex_main\n";
+// Both stages' mains are renamed so that the library can wrap them. The
+// vertex wrapper flips y after the function: a texture's top row must land
+// in GL row 0, which is memory row 0. A window's top row is its last GL row,
+// so a pass into a window either turns the flip off (quelltrine_windowY) or
+// undoes it with an upper-left clip origin, whichever the driver offers.
+constexpr const char* kVertexPrologue =
+    "uniform bool quelltrine_windowY;\n"
+    "#define main quelltrine_vertex_main\n";
 constexpr const char* kVertexEpilogue =
     "\n#undef main\n"
     "void main() {\n"
     "  quelltrine_vertex_main();\n"
-    "  gl_Position.y = -gl_Position.y;\n"
+    "  if (!quelltrine_windowY) gl_Position.y = -gl_Position.y;\n"
     "}\n";
+
+// In a window GL counts fragment rows from the bottom; the fragment wrapper
+// counts them from the top again (quelltrine_windowHeight is 0 for a
+// texture), for gl_FragCoord and for the sign of dFdy, which the body reaches
+// under these names. Unused, they cost nothing: GL drops them.
+constexpr const char* kFragmentPrologue =
+    "uniform float quelltrine_windowHeight;\n"
+    "vec4 quelltrine_FragCoord;\n"
+    "float quelltrine_dFdy(float v) { float d = dFdy(v); return quelltrine_windowHeight > 0.0 ? -d : d; }\n"
+    "vec2 quelltrine_dFdy(vec2 v) { vec2 d = dFdy(v); return quelltrine_windowHeight > 0.0 ? -d : d; }\n"
+    "vec3 quelltrine_dFdy(vec3 v) { vec3 d = dFdy(v); return quelltrine_windowHeight > 0.0 ? -d : d; }\n"
+    "vec4 quelltrine_dFdy(vec4 v) { vec4 d = dFdy(v); return quelltrine_windowHeight > 0.0 ? -d : d; }\n"
+    "#define main quelltrine_fragment_main\n";
+constexpr const char* kFragmentEpilogue =
+    "\n#undef main\n"
+    "void main() {\n"
+    "  quelltrine_FragCoord = gl_FragCoord;\n"
+    "  if (quelltrine_windowHeight > 0.0) quelltrine_FragCoord.y = quelltrine_windowHeight - gl_FragCoord.y;\n"
+    "  quelltrine_fragment_main();\n"
+    "}\n";
+
+// `from` replaced by `to` wherever it stands as a whole identifier.
+std::string renameIdentifier(const std::string& text, const std::string& from, const std::string& to) {
+  auto identifierChar = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  };
+  std::string out;
+  std::size_t done = 0;
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + from.size())) {
+    const std::size_t end = at + from.size();
+    if ((at > 0 && identifierChar(text[at - 1])) || (end < text.size() && identifierChar(text[end]))) continue;
+    out.append(text, done, at - done).append(to);
+    done = end;
+  }
+  return out.append(text, done, std::string::npos);
+}
 
 struct Section {
   std::string name;
@@ -96,11 +137,16 @@ std::shared_ptr<Library> Library::parse(const std::string& text, std::string* er
 
   auto library = std::make_shared<Library>();
   for (const Section& s : sections) {
+    const bool vertex = s.stage == FunctionStage::Vertex;
+    std::string code;
+    if (haveCommon) code += "#line " + std::to_string(common.firstLine) + "\n" + common.body;
+    code += "#line " + std::to_string(s.firstLine) + "\n" + s.body;
+    if (!vertex) code = renameIdentifier(renameIdentifier(code, "gl_FragCoord", "quelltrine_FragCoord"), "dFdy",
+                                         "quelltrine_dFdy");
     std::string source = kStagePreamble;
-    if (s.stage == FunctionStage::Vertex) source += kVertexRename;
-    if (haveCommon) source += "#line " + std::to_string(common.firstLine) + "\n" + common.body;
-    source += "#line " + std::to_string(s.firstLine) + "\n" + s.body;
-    if (s.stage == FunctionStage::Vertex) source += kVertexEpilogue;
+    source += vertex ? kVertexPrologue : kFragmentPrologue;
+    source += code;
+    source += vertex ? kVertexEpilogue : kFragmentEpilogue;
     library->functions_.push_back(std::make_shared<Function>(s.name, s.stage, std::move(source)));
   }
   return library;
