@@ -74,7 +74,7 @@ void runPass(Core& core, const RecordedPass& pass) {
     glClear(GL_COLOR_BUFFER_BIT);
   }
 
-  const RenderPipelineState* pipeline = nullptr;
+  RenderPipelineState* pipeline = nullptr;
   const Texture* textures[kMaxFragmentTextures] = {};
   const std::vector<std::uint8_t>* params = nullptr;
   std::vector<std::uint8_t> padded;
@@ -86,13 +86,15 @@ void runPass(Core& core, const RecordedPass& pass) {
       case Command::Kind::Bytes: params = &c.bytes; break;
       case Command::Kind::Draw: {
         if (pipeline == nullptr || c.count == 0) break;  // nothing to draw with: dropped
-        glUseProgram(pipeline->glProgram());
-        // Program state outlives the draw: both are set on every draw.
-        if (pipeline->windowYLocation() >= 0)
-          glUniform1i(pipeline->windowYLocation(), toWindow && !core.clipControl() ? 1 : 0);
-        if (pipeline->windowHeightLocation() >= 0)
-          glUniform1f(pipeline->windowHeightLocation(),
-                      toWindow ? static_cast<GLfloat>(target.texture->height()) : 0.0f);
+        if (!toWindow) {
+          glUseProgram(pipeline->glProgram());
+        } else {
+          const GLuint program = pipeline->windowProgram();
+          if (program == 0) break;  // dropped like a draw without a pipeline
+          glUseProgram(program);
+          if (pipeline->windowHeightLocation() >= 0)
+            glUniform1f(pipeline->windowHeightLocation(), static_cast<GLfloat>(target.texture->height()));
+        }
         for (std::size_t i = 0; i < kMaxFragmentTextures; ++i) {
           glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
           glBindTexture(GL_TEXTURE_2D, textures[i] != nullptr ? textures[i]->glName() : 0);

@@ -36,10 +36,10 @@ std::string shaderLog(GLuint shader) { return infoLog(shader, glGetShaderiv, glG
 std::string programLog(GLuint program) { return infoLog(program, glGetProgramiv, glGetProgramInfoLog); }
 
 // 0 with *error set on failure; the shader is counted while it lives.
-GLuint compile(GLenum type, const Function& function, std::string* error) {
+GLuint compile(GLenum type, const Function& function, const std::string& text, std::string* error) {
   GLuint shader = glCreateShader(type);
   detail::countGLObjects(1);
-  const char* source = function.source().c_str();
+  const char* source = text.c_str();
   glShaderSource(shader, 1, &source, nullptr);
   glCompileShader(shader);
   GLint ok = GL_FALSE;
@@ -116,13 +116,23 @@ std::shared_ptr<RenderPipelineState> Device::newRenderPipelineState(const Render
     if (error) *error = "the GL context cannot be made current";
     return nullptr;
   }
-  GLuint vs = compile(GL_VERTEX_SHADER, *vertex, error);
-  if (vs == 0) return nullptr;
-  GLuint fs = compile(GL_FRAGMENT_SHADER, *fragment, error);
+  std::size_t blockSize = 0;
+  const GLuint program = detail::linkProgram(*vertex, vertex->source(), *fragment, fragment->source(), &blockSize, error);
+  if (program == 0) return nullptr;
+  return std::make_shared<RenderPipelineState>(core_, program, blockSize, vertex, fragment);
+}
+
+namespace detail {
+
+GLuint linkProgram(const Function& vertex, const std::string& vertexText, const Function& fragment,
+                   const std::string& fragmentText, std::size_t* paramsBlockSize, std::string* error) {
+  GLuint vs = compile(GL_VERTEX_SHADER, vertex, vertexText, error);
+  if (vs == 0) return 0;
+  GLuint fs = compile(GL_FRAGMENT_SHADER, fragment, fragmentText, error);
   if (fs == 0) {
     glDeleteShader(vs);
     detail::countGLObjects(-1);
-    return nullptr;
+    return 0;
   }
   GLuint program = glCreateProgram();
   detail::countGLObjects(1);
@@ -138,10 +148,10 @@ std::shared_ptr<RenderPipelineState> Device::newRenderPipelineState(const Render
   GLint linked = GL_FALSE;
   glGetProgramiv(program, GL_LINK_STATUS, &linked);
   if (linked != GL_TRUE) {
-    if (error) *error = "'" + vertex->name() + "' and '" + fragment->name() + "' do not link: " + programLog(program);
+    if (error) *error = "'" + vertex.name() + "' and '" + fragment.name() + "' do not link: " + programLog(program);
     glDeleteProgram(program);
     detail::countGLObjects(-1);
-    return nullptr;
+    return 0;
   }
 
   // Bindings by name, set once: sampler texN reads texture unit N, the
@@ -153,31 +163,47 @@ std::shared_ptr<RenderPipelineState> Device::newRenderPipelineState(const Render
     if (location >= 0) glUniform1i(location, static_cast<GLint>(i));
   }
   glUseProgram(0);
-  std::size_t blockSize = 0;
+  *paramsBlockSize = 0;
   const GLuint block = glGetUniformBlockIndex(program, "Params");
   if (block != GL_INVALID_INDEX) {
     glUniformBlockBinding(program, block, 0);
     GLint size = 0;
     glGetActiveUniformBlockiv(program, block, GL_UNIFORM_BLOCK_DATA_SIZE, &size);
-    blockSize = size > 0 ? static_cast<std::size_t>(size) : 0;
+    *paramsBlockSize = size > 0 ? static_cast<std::size_t>(size) : 0;
   }
-  return std::make_shared<RenderPipelineState>(core_, program, blockSize,
-                                               glGetUniformLocation(program, "quelltrine_windowY"),
-                                               glGetUniformLocation(program, "quelltrine_windowHeight"));
+  return program;
 }
 
+}  // namespace detail
+
 RenderPipelineState::RenderPipelineState(std::shared_ptr<detail::Core> core, std::uint32_t program,
-                                         std::size_t paramsBlockSize, int windowYLocation, int windowHeightLocation)
+                                         std::size_t paramsBlockSize, std::shared_ptr<Function> vertex,
+                                         std::shared_ptr<Function> fragment)
     : core_(std::move(core)),
       program_(program),
       paramsBlockSize_(paramsBlockSize),
-      windowYLocation_(windowYLocation),
-      windowHeightLocation_(windowHeightLocation) {}
+      vertex_(std::move(vertex)),
+      fragment_(std::move(fragment)) {}
+
+std::uint32_t RenderPipelineState::windowProgram() {
+  if (windowProgram_ != 0 || windowFailed_ || !vertex_ || !fragment_) return windowProgram_;
+  const bool keepY = !core_->clipControl();
+  std::size_t blockSize = 0;
+  windowProgram_ = detail::linkProgram(*vertex_, vertex_->windowSource(keepY), *fragment_,
+                                       fragment_->windowSource(keepY), &blockSize, nullptr);
+  windowFailed_ = windowProgram_ == 0;
+  if (windowProgram_ != 0) windowHeightLocation_ = glGetUniformLocation(windowProgram_, "quelltrine_windowHeight");
+  return windowProgram_;
+}
 
 RenderPipelineState::~RenderPipelineState() {
   if (!core_->makeCurrent()) return;
   glDeleteProgram(program_);
   detail::countGLObjects(-1);
+  if (windowProgram_ != 0) {
+    glDeleteProgram(windowProgram_);
+    detail::countGLObjects(-1);
+  }
 }
 
 std::shared_ptr<Device> createSystemDefaultDevice() {

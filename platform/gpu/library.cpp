@@ -13,38 +13,48 @@ constexpr const char* kStagePreamble =
     "precision highp int;\n"
     "precision highp sampler2D;\n";
 
-// Both stages' mains are renamed so that the library can wrap them. The
-// vertex wrapper flips y after the function: a texture's top row must land
-// in GL row 0, which is memory row 0. A window's top row is its last GL row,
-// so a pass into a window either turns the flip off (quelltrine_windowY) or
-// undoes it with an upper-left clip origin, whichever the driver offers.
-constexpr const char* kVertexPrologue =
-    "uniform bool quelltrine_windowY;\n"
-    "#define main quelltrine_vertex_main\n";
+// Both stages' mains are renamed so that the library can wrap them. A pass
+// into a window compiles the same text with QUELLTRINE_WINDOW defined (and
+// QUELLTRINE_KEEP_Y where the driver cannot turn y over with its clip
+// origin); a pass into a texture gets the plain text, which costs nothing
+// beyond the function itself.
+//
+// The vertex wrapper flips y after the function: a texture's top row must
+// land in GL row 0, which is memory row 0. A window's top row is its last GL
+// row, so a pass into a window either keeps y or undoes the flip with an
+// upper-left clip origin.
+constexpr const char* kVertexPrologue = "#define main quelltrine_vertex_main\n";
 constexpr const char* kVertexEpilogue =
     "\n#undef main\n"
     "void main() {\n"
     "  quelltrine_vertex_main();\n"
-    "  if (!quelltrine_windowY) gl_Position.y = -gl_Position.y;\n"
+    "#ifndef QUELLTRINE_KEEP_Y\n"
+    "  gl_Position.y = -gl_Position.y;\n"
+    "#endif\n"
     "}\n";
 
 // In a window GL counts fragment rows from the bottom; the fragment wrapper
-// counts them from the top again (quelltrine_windowHeight is 0 for a
-// texture), for gl_FragCoord and for the sign of dFdy, which the body reaches
-// under these names. Unused, they cost nothing: GL drops them.
+// counts them from the top again, for gl_FragCoord and for the sign of dFdy,
+// which the body reaches under these names.
 constexpr const char* kFragmentPrologue =
+    "#ifdef QUELLTRINE_WINDOW\n"
     "uniform float quelltrine_windowHeight;\n"
     "vec4 quelltrine_FragCoord;\n"
-    "float quelltrine_dFdy(float v) { float d = dFdy(v); return quelltrine_windowHeight > 0.0 ? -d : d; }\n"
-    "vec2 quelltrine_dFdy(vec2 v) { vec2 d = dFdy(v); return quelltrine_windowHeight > 0.0 ? -d : d; }\n"
-    "vec3 quelltrine_dFdy(vec3 v) { vec3 d = dFdy(v); return quelltrine_windowHeight > 0.0 ? -d : d; }\n"
-    "vec4 quelltrine_dFdy(vec4 v) { vec4 d = dFdy(v); return quelltrine_windowHeight > 0.0 ? -d : d; }\n"
+    "float quelltrine_dFdy(float v) { return -dFdy(v); }\n"
+    "vec2 quelltrine_dFdy(vec2 v) { return -dFdy(v); }\n"
+    "vec3 quelltrine_dFdy(vec3 v) { return -dFdy(v); }\n"
+    "vec4 quelltrine_dFdy(vec4 v) { return -dFdy(v); }\n"
+    "#else\n"
+    "#define quelltrine_FragCoord gl_FragCoord\n"
+    "#define quelltrine_dFdy dFdy\n"
+    "#endif\n"
     "#define main quelltrine_fragment_main\n";
 constexpr const char* kFragmentEpilogue =
     "\n#undef main\n"
     "void main() {\n"
-    "  quelltrine_FragCoord = gl_FragCoord;\n"
-    "  if (quelltrine_windowHeight > 0.0) quelltrine_FragCoord.y = quelltrine_windowHeight - gl_FragCoord.y;\n"
+    "#ifdef QUELLTRINE_WINDOW\n"
+    "  quelltrine_FragCoord = vec4(gl_FragCoord.x, quelltrine_windowHeight - gl_FragCoord.y, gl_FragCoord.zw);\n"
+    "#endif\n"
     "  quelltrine_fragment_main();\n"
     "}\n";
 
@@ -150,6 +160,13 @@ std::shared_ptr<Library> Library::parse(const std::string& text, std::string* er
     library->functions_.push_back(std::make_shared<Function>(s.name, s.stage, std::move(source)));
   }
   return library;
+}
+
+std::string Function::windowSource(bool keepY) const {
+  // After the #version line, which must stay first.
+  const std::size_t line = source_.find('\n') + 1;
+  return source_.substr(0, line) + "#define QUELLTRINE_WINDOW 1\n" + (keepY ? "#define QUELLTRINE_KEEP_Y 1\n" : "") +
+         source_.substr(line);
 }
 
 std::shared_ptr<Function> Library::newFunctionWithName(const std::string& name) const {

@@ -55,8 +55,12 @@ class Function {
       : name_(std::move(name)), stage_(stage), source_(std::move(source)) {}
   const std::string& name() const { return name_; }
   FunctionStage stage() const { return stage_; }
-  // The complete GLSL ES source of this stage, ready for glShaderSource.
+  // The complete GLSL ES source of this stage, ready for glShaderSource, for
+  // a pass into a texture.
   const std::string& source() const { return source_; }
+  // The same for a pass into a window. keepY: the vertex wrapper keeps y as
+  // the function wrote it (no upper-left clip origin to turn it over).
+  std::string windowSource(bool keepY) const;
 
  private:
   std::string name_;
