@@ -121,7 +121,8 @@ TEST_F(Look, SharedLayerSamplesMatchEachLayerSampledOnItsOwn) {
   const auto at = own.find(shared);
   ASSERT_NE(at, std::string::npos) << "the library no longer shares layer samples this way";
   own.replace(at, shared.size(),
-              "  c = parallaxLayer(uv, 1.0 / 1.12, vOrbit.xy);\n  d = parallaxLayer(uv, 1.0 / 1.25, vOrbit.zw);\n");
+              "  c = parallaxLayer(uv, 1.0 / 1.12, vLayerUV.xy, vLayerC.w);\n"
+              "  d = parallaxLayer(uv, 1.0 / 1.25, vLayerUV.zw, vLayerD.w);\n");
   useSamples({"shapes.png"});
   std::vector<Frame> frames;
   for (const std::string& library : {qtest::realShaderLibrary(), own}) {
