@@ -62,7 +62,10 @@ TEST_F(Renderer, SetupStopsQuietlyAtTheFirstMissingPiece) {
   auto noDevice = makeView();
   gpu::testing::setSystemDeviceUnavailable(false);
   ASSERT_TRUE(noDevice);
-  EXPECT_FALSE(noDevice->device || noDevice->queue || noDevice->loader || noDevice->texA);
+  EXPECT_FALSE(noDevice->device);
+  EXPECT_FALSE(noDevice->queue);
+  EXPECT_FALSE(noDevice->loader);
+  EXPECT_FALSE(noDevice->texA);
   for (int i = 0; i < 3; ++i) noDevice->animateOneFrame();
   EXPECT_NEAR(noDevice->t, 0.1, 1e-12);
   EXPECT_FLOAT_EQ(noDevice->uni.feedbackAmt, 0.9f) << "no parameter step without a renderer";
@@ -72,9 +75,14 @@ TEST_F(Renderer, SetupStopsQuietlyAtTheFirstMissingPiece) {
 
   useLibrary("");
   auto noLibrary = makeView();
-  ASSERT_TRUE(noLibrary->device && noLibrary->queue && noLibrary->loader);
+  ASSERT_TRUE(noLibrary->device);
+  EXPECT_TRUE(noLibrary->queue);
+  EXPECT_TRUE(noLibrary->loader);
   EXPECT_EQ(std::dynamic_pointer_cast<gpu::MetalLayer>(noLibrary->layer())->device(), noLibrary->device);
-  EXPECT_FALSE(noLibrary->compositePSO || noLibrary->presentPSO || noLibrary->fallbackTex || noLibrary->texA);
+  EXPECT_FALSE(noLibrary->compositePSO);
+  EXPECT_FALSE(noLibrary->presentPSO);
+  EXPECT_FALSE(noLibrary->fallbackTex);
+  EXPECT_FALSE(noLibrary->texA);
   EXPECT_TRUE(noLibrary->playlist.imageURLs.empty()) << "the folder is not scanned";
   EXPECT_TRUE(noLibrary->debugRenderPNG(dir() / "nolib.png", 2)) << "the untouched texture is still written";
   EXPECT_NEAR(noLibrary->t, 2.0 / 30.0, 1e-12);
@@ -85,7 +93,9 @@ TEST_F(Renderer, SetupStopsQuietlyAtTheFirstMissingPiece) {
   auto noPresent = makeView();
   EXPECT_TRUE(noPresent->compositePSO);
   EXPECT_FALSE(noPresent->presentPSO);
-  EXPECT_TRUE(noPresent->texA && noPresent->texB && noPresent->texA != noPresent->texB);
+  ASSERT_TRUE(noPresent->texA);
+  EXPECT_TRUE(noPresent->texB);
+  EXPECT_NE(noPresent->texA, noPresent->texB);
   noPresent->animateOneFrame();
   EXPECT_FLOAT_EQ(noPresent->uni.contrast, 1.1f);
   EXPECT_TRUE(noPresent->sceneTex.empty());
@@ -129,7 +139,8 @@ TEST_F(Renderer, CrossFadeRisesOverTheLastSecondsThenThePicturesAdvance) {
   view->renderFrame(tex);
   EXPECT_EQ(view->uni.opacB, 0.0f);
   EXPECT_EQ(view->texA, next);
-  EXPECT_TRUE(view->texB && view->texB != next);
+  EXPECT_TRUE(view->texB);
+  EXPECT_NE(view->texB, next) << "the picture after it";
   EXPECT_EQ(view->slot.slotStart, 14.0);
   EXPECT_EQ(view->uni.mixAB, 0.5f) << "a field with no writer keeps its default";
 
