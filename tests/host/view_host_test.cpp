@@ -151,8 +151,8 @@ TEST_F(ViewHost, ChoosingAFolderStoresRescansAndReloadsAtOnce) {
   EXPECT_NE(storeFile().find("chosen folder"), std::string::npos) << "flushed before and without Fertig";
   EXPECT_EQ(view->folderLabel->stringValue(), chosen);
   EXPECT_EQ(view->playlist.imageURLs.size(), 2u);
-  EXPECT_NE(view->texA, view->fallbackTex) << "a picture of the chosen folder";
-  EXPECT_NE(view->texB, view->texA);
+  EXPECT_NE(view->texA.get(), view->fallbackTex.get()) << "a picture of the chosen folder";
+  EXPECT_NE(view->texB.get(), view->texA.get());
   EXPECT_EQ(view->slot.slotStart, slot.slotStart);
 
   auto oldA = view->texA;

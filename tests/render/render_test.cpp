@@ -95,7 +95,7 @@ TEST_F(Renderer, SetupStopsQuietlyAtTheFirstMissingPiece) {
   EXPECT_FALSE(noPresent->presentPSO);
   ASSERT_TRUE(noPresent->texA);
   EXPECT_TRUE(noPresent->texB);
-  EXPECT_NE(noPresent->texA, noPresent->texB);
+  EXPECT_NE(noPresent->texA.get(), noPresent->texB.get());
   noPresent->animateOneFrame();
   EXPECT_FLOAT_EQ(noPresent->uni.contrast, 1.1f);
   EXPECT_TRUE(noPresent->sceneTex.empty());
@@ -140,7 +140,7 @@ TEST_F(Renderer, CrossFadeRisesOverTheLastSecondsThenThePicturesAdvance) {
   EXPECT_EQ(view->uni.opacB, 0.0f);
   EXPECT_EQ(view->texA, next);
   EXPECT_TRUE(view->texB);
-  EXPECT_NE(view->texB, next) << "the picture after it";
+  EXPECT_NE(view->texB.get(), next.get()) << "the picture after it";
   EXPECT_EQ(view->slot.slotStart, 14.0);
   EXPECT_EQ(view->uni.mixAB, 0.5f) << "a field with no writer keeps its default";
 
