@@ -1,7 +1,8 @@
 // BMP through stb_image, built here with only its BMP decoder and kept
 // private to this file (static functions, no symbols exported). The header
-// is read first for the size; the pixels decode whole into RGBA, in the
-// buffer stb_image allocates, which the image then owns.
+// is read first for the size. stb_image has no way to decode by rows: the
+// pixels decode whole into RGBA, in a buffer of its own, from which the
+// rectangle wanted is handed on as one strip before the buffer is freed.
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
 #define STBI_ONLY_BMP
@@ -29,19 +30,20 @@ class BmpImage final : public LazyImage {
       : LazyImage(width, height, bytes->path), bytes_(std::move(bytes)) {}
 
  protected:
-  ErrorOr<Rows> decode() const override {
-    int w = 0;
-    int h = 0;
+  ErrorOr<void> decodeRect(int x, int y, int w, int h, RowSink& sink) const override {
+    int decodedWidth = 0;
+    int decodedHeight = 0;
     int channels = 0;
-    std::shared_ptr<stbi_uc> pixels(
-        stbi_load_from_memory(bytes_->data.get(), static_cast<int>(bytes_->size), &w, &h, &channels, 4),
-        [](stbi_uc* p) { stbi_image_free(p); });
+    std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
+        stbi_load_from_memory(bytes_->data.get(), static_cast<int>(bytes_->size), &decodedWidth, &decodedHeight,
+                              &channels, 4),
+        stbi_image_free);
     if (!pixels) return pictureError(*bytes_, "bmp", reason());
-    if (w != width() || h != height()) return pictureError(*bytes_, "bmp", "decoded image does not match its header");
-    Rows rows;
-    rows.view = PixelView{pixels.get(), w, h, std::size_t(w) * 4, PixelOrder::RGBA};
-    rows.owner = std::move(pixels);
-    return rows;
+    if (decodedWidth != width() || decodedHeight != height()) {
+      return pictureError(*bytes_, "bmp", "decoded image does not match its header");
+    }
+    const PixelView all{pixels.get(), width(), height(), std::size_t(width()) * 4, PixelOrder::RGBA};
+    return handOver(all, x, y, w, h, sink);
   }
 
  private:

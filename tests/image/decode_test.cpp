@@ -43,6 +43,7 @@ TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
       {"rgba16.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0}, {"rgba.bmp", "bmp", {TL, TR, alpha(BL), alpha(BR)}, 0},
       {"two-pages.tiff", "tiff", {TL, TR, BL, BR}, 0},  // the second page is black
       {"bottom-up.tiff", "tiff", {TL, TR, BL, BR}, 0},  // orientation tag 4 not applied
+      {"tiled.tiff", "tiff", {TL, TR, BL, BR}, 0},      {"interlaced.png", "png", {TL, TR, BL, BR}, 0},
       {"plain.heic", "heif", {TL, TR, BL, BR}, 24},
       {"rotated.heic", "heif", {TL, TR, BL, BR}, 24}};  // a 90-degree irot, shown as stored
   const auto& files = corpus();
