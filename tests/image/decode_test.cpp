@@ -1,9 +1,11 @@
 // Every format and variant the fixtures make decodes to the right size and
 // quadrant colours (channel order, flips, rotation); damaged and absurd files
-// fail cleanly and fast with their decoder's name.
+// fail cleanly, at the step that should refuse them, with their decoder's
+// name; an absurd size inside a file is refused by the size limit, not by
+// running out of memory.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
 #include <optional>
 
@@ -83,7 +85,6 @@ TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     const Bytes& bytes = files.at(c.file);
-    const auto start = std::chrono::steady_clock::now();
     // The first step that fails gives the error.
     std::optional<plat::Error> error;
     auto source = ImageSource::createWithData(bytes.data(), bytes.size());
@@ -101,10 +102,13 @@ TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
     EXPECT_EQ(error->origin, c.decoder);
     EXPECT_EQ(error->kind, plat::ErrorKind::Picture);
     EXPECT_FALSE(error->message.empty());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    if (c.stage == 1) {
+      // Our size caps, or libheif's own (set to the same square).
+      EXPECT_THAT(error->message, ::testing::AnyOf(::testing::HasSubstr("outside the decodable range"),
+                                                   ::testing::HasSubstr("exceeds the maximum image size")));
+    }
   }
   // Found by the fuzzer: a HEIF grid of 64x48 whose tile claims 63414x57292 made libheif allocate 3.6 GB.
-  const auto start = std::chrono::steady_clock::now();
   const std::string giant = QUELLTRINE_SOURCE_DIR "/tests/image/fixtures/heif-giant-tile.heic";
   auto source = ImageSource::createWithPath(giant);
   ASSERT_TRUE(source) << source.error().text();
@@ -114,7 +118,7 @@ TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
   ASSERT_FALSE(pixels);
   EXPECT_EQ(pixels.error().origin, "heif");
   EXPECT_EQ(pixels.error().path, giant) << "a decoder's error names the file it read";
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_THAT(pixels.error().message, ::testing::HasSubstr("exceeds the maximum image size 16384x16384"));
 }
 
 }  // namespace
