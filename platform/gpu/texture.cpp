@@ -1,6 +1,7 @@
-// Textures in GL: creation with the texel layout that spares CPU conversion,
-// uploads with GL_UNPACK_ROW_LENGTH for any row stride, and read-back through
-// a framebuffer. Memory row 0 is GL row 0 (t = 0): uploads and read-backs
+// Textures in GL: creation with the texel layout that spares CPU conversion
+// and its storage made once (immutable where GLES has a sized format for
+// it), uploads with GL_UNPACK_ROW_LENGTH for any row stride, and read-back
+// through a framebuffer. Memory row 0 is GL row 0 (t = 0): uploads and read-backs
 // need no flip, and rendering puts the target's top row there because the
 // vertex stage negates y (library.h).
 #include "platform/gpu/texture.h"
