@@ -299,6 +299,10 @@ std::vector<std::pair<std::string, Bytes>> all() {
   }
   out.emplace_back("huge-sof.jpg", jpg);
   out.emplace_back("huge-ispe.heic", heif.empty() ? heif : withHeifSize(heif, 100000, 100000));
+  out.emplace_back("truncated.bmp", Bytes(bitmap.begin(), bitmap.begin() + long(bitmap.size() / 2)));
+  put(bitmap, 18, 16384, 4, false);  // within the size caps, a gigabyte of pixels the file does not have
+  put(bitmap, 22, 16384, 4, false);
+  out.emplace_back("bomb.bmp", bitmap);
   put(bitmap, 18, 100000, 4, false);
   put(bitmap, 22, 100000, 4, false);
   out.emplace_back("huge.bmp", bitmap);
