@@ -27,6 +27,28 @@ std::optional<OptionWord> optionWord(const std::string& arg) {
   return w;
 }
 
+// A word of the command line as an error message shows it: control
+// characters (a newline, a terminal escape) written out as \n, \t or \xNN,
+// so that the message stays one line and cannot move the terminal.
+std::string shown(const std::string& word) {
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : word) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7f) {
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::optional<unsigned long> parseWindowId(const std::string& text) {
@@ -85,7 +107,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args, const char* x
       return {o, "", false};
     }
     const std::optional<OptionWord> word = optionWord(a);
-    if (!word) return {std::nullopt, "unknown argument '" + a + "'", true};
+    if (!word) return {std::nullopt, "unknown argument '" + shown(a) + "'", true};
     const std::string& name = word->name;
     // The option's value: after '=' or the next word. An empty value counts
     // as missing.
@@ -98,7 +120,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args, const char* x
       return args[++i];
     };
     auto flag = [&]() { return !word->inlineValue; };
-    auto noValue = [&]() { return fail("-" + name + " takes no value"); };
+    auto noValue = [&]() { return fail("-" + shown(name) + " takes no value"); };
     auto noteWindowOption = [&]() {
       if (windowOption.empty()) windowOption = "-" + name;
     };
@@ -130,7 +152,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args, const char* x
       auto v = value();
       if (!v) return fail("-window-id needs a window id");
       auto id = parseWindowId(*v);
-      if (!id) return fail("not a window id: '" + *v + "' (decimal or 0x-hex)");
+      if (!id) return fail("not a window id: '" + shown(*v) + "' (decimal or 0x-hex)");
       o.windowId = *id;
       explicitWindowId = true;
       noteWindowOption();
@@ -162,7 +184,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args, const char* x
       if (!v || *end != '\0' || errno != 0) return fail("--frames needs a whole number");
       o.frames = n;
     } else {
-      return {std::nullopt, "unknown option '" + a + "'", true};
+      return {std::nullopt, "unknown option '" + shown(a) + "'", true};
     }
   }
 
@@ -177,7 +199,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args, const char* x
   if (xscreensaverWindow && *xscreensaverWindow) {
     envWindow = parseWindowId(xscreensaverWindow);
     if (!envWindow && !explicitWindowId) {
-      return fail(std::string("XSCREENSAVER_WINDOW is not a window id: '") + xscreensaverWindow + "'");
+      return fail("XSCREENSAVER_WINDOW is not a window id: '" + shown(xscreensaverWindow) + "'");
     }
   }
   if (explicitWindowId) {
@@ -205,7 +227,8 @@ std::string usageText() {
          "  --fullscreen          one full-screen view per monitor\n"
          "  --preview             a small window with a preview view\n"
          "  --bundle PATH         the saver bundle to load (else $QUELLTRINE_BUNDLE)\n"
-         "  --verbose             also report each picture that is skipped, with the reason\n"
+         "  --verbose             also report each picture that is skipped, with the reason,\n"
+         "                        and a damaged preferences file\n"
          "  --help, --version\n"
          "\n"
          "The options every xscreensaver hack takes:\n"

@@ -36,7 +36,7 @@ struct Options {
   bool fps = false;
   std::string visual;
   std::string bundlePath;  // --bundle, empty: search
-  bool verbose = false;    // --verbose: every skipped picture with its reason
+  bool verbose = false;    // --verbose: every skipped picture with its reason, a damaged preferences file
   std::string pngPath;
   std::int64_t frames = 1;
   std::vector<std::string> defaultsArgs;  // the words after "defaults"

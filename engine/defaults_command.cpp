@@ -1,8 +1,10 @@
 #include "engine/defaults_command.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
 #include <variant>
 
@@ -58,6 +60,16 @@ std::shared_ptr<ScreenSaverDefaults> openStore(std::ostream& err) {
   return store;
 }
 
+// The values count as read once they reached the reader: a pipe whose
+// reader went away (SIGPIPE is ignored) or a full disk is a failure.
+int flushOutput(std::ostream& out, std::ostream& err) {
+  errno = 0;
+  if (out.flush()) return 0;
+  err << "defaults: cannot write to standard output" << (errno != 0 ? std::string(": ") + std::strerror(errno) : "")
+      << '\n';
+  return 1;
+}
+
 int flush(ScreenSaverDefaults& store, std::ostream& err) {
   if (store.synchronize()) return 0;
   err << "defaults: could not write " << store.path() << '\n';
@@ -75,10 +87,16 @@ int runDefaultsCommand(const std::vector<std::string>& args, std::ostream& out, 
     if (args.size() == 2 && !isKnownKey(args[1])) return usageError(err, "unknown key '" + args[1] + "'");
     auto store = openStore(err);
     if (!store) return 1;
+    // A damaged file reads as far as it can be understood; without this
+    // line a value lost to the damage would just look unset.
+    if (const auto damage = store->fileDamage()) {
+      err << "defaults: " << store->path() << " is damaged (" << *damage
+          << "); what could be read is shown, and the next write keeps the file aside\n";
+    }
     const auto all = store->dictionaryRepresentation();
     if (args.size() == 1) {
       for (const auto& [key, value] : all) out << key << " = " << formatValue(value) << '\n';
-      return 0;
+      return flushOutput(out, err);
     }
     auto it = all.find(args[1]);
     if (it == all.end()) {
@@ -86,7 +104,7 @@ int runDefaultsCommand(const std::vector<std::string>& args, std::ostream& out, 
       return 1;
     }
     out << formatValue(it->second) << '\n';
-    return 0;
+    return flushOutput(out, err);
   }
 
   if (verb == "write") {
@@ -104,7 +122,14 @@ int runDefaultsCommand(const std::vector<std::string>& args, std::ostream& out, 
     } else {
       store->setObject(args[2], key);
     }
-    return flush(*store, err);
+    const int status = flush(*store, err);
+    // Stored as asked, like any other value; but say that the saver will
+    // not use it, rather than let a 1-second setting look like it failed.
+    if (status == 0 && key == settings::kIntervalKey && !(seconds > settings::kMinimumUsableInterval)) {
+      err << "defaults: note: the saver shows each picture for " << formatDouble(settings::kDefaultInterval)
+          << " seconds while interval is " << formatDouble(settings::kMinimumUsableInterval) << " or less\n";
+    }
+    return status;
   }
 
   if (verb == "delete") {

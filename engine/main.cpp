@@ -6,9 +6,13 @@
 // what the platform layer reported going wrong (platform_reports.h).
 #include <gtk/gtk.h>
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -155,18 +159,7 @@ int configure(const Options& o) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  setProgramName(argc > 0 ? argv[0] : nullptr);
-  std::vector<std::string> args(argv + 1, argv + argc);
-  ParseResult parsed = parseCommandLine(args, std::getenv("XSCREENSAVER_WINDOW"));
-  if (!parsed.options) {
-    std::cerr << programName() << ": " << parsed.error << "\n";
-    if (parsed.showUsage) std::cerr << "\n" << usageText();
-    return 2;
-  }
-  const Options& o = *parsed.options;
+int runMode(const Options& o) {
   switch (o.mode) {
     case Mode::Help:
       std::cout << usageText();
@@ -191,4 +184,34 @@ int main(int argc, char** argv) {
     }
   }
   return 1;
+}
+
+// What went to standard output has reached its reader only once it is
+// flushed: a reader that went away (`| head -0`) or a full disk is a failure
+// of the command, said on stderr, unless the command failed already.
+int finishStandardOutput(int status) {
+  errno = 0;
+  std::cout.flush();
+  const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || std::cout.fail();
+  if (!failed || status != 0) return status;
+  std::cerr << programName() << ": cannot write to standard output"
+            << (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A closed pipe is a write error that the writer reports, not a silent
+  // death by SIGPIPE (exit status 141) halfway through a message.
+  ::signal(SIGPIPE, SIG_IGN);
+  setProgramName(argc > 0 ? argv[0] : nullptr);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  ParseResult parsed = parseCommandLine(args, std::getenv("XSCREENSAVER_WINDOW"));
+  if (!parsed.options) {
+    std::cerr << programName() << ": " << parsed.error << "\n";
+    if (parsed.showUsage) std::cerr << "\n" << usageText();
+    return 2;
+  }
+  return finishStandardOutput(runMode(*parsed.options));
 }

@@ -5,6 +5,7 @@
 #include "engine/fps_meter.h"
 #include "engine/overlay_text.h"
 #include "engine/program_name.h"
+#include "engine/session_guard.h"
 #include "engine/tick_scheduler.h"
 #include "platform/gpu/device.h"
 #include "platform/gpu/metal_layer.h"
@@ -16,9 +17,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 #include <X11/keysym.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -43,27 +42,6 @@ TickScheduler::Nanos nanosOf(clockid_t clock) {
 
 TickScheduler::Nanos monotonicNow() { return nanosOf(CLOCK_MONOTONIC); }
 
-// Signals end the loop through a pipe the loop polls (async-signal-safe).
-int gSignalPipe[2] = {-1, -1};
-
-void onTerminatingSignal(int) {
-  int saved = errno;
-  char c = 1;
-  [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &c, 1);
-  errno = saved;
-}
-
-bool installSignalPipe() {
-  if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  struct sigaction sa {};
-  sa.sa_handler = onTerminatingSignal;
-  sigemptyset(&sa.sa_mask);
-  ::sigaction(SIGTERM, &sa, nullptr);
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGHUP, &sa, nullptr);
-  return true;
-}
-
 // A destroyed window shows up as BadWindow/BadDrawable on whatever request
 // touches it next (ours or the GPU layer's). Note it once and stop, instead
 // of Xlib's default of printing and exiting, or a storm of errors.
@@ -73,6 +51,11 @@ int onXError(Display*, XErrorEvent* e) {
   if (e->error_code == BadWindow || e->error_code == BadDrawable) gWindowGone = true;
   return 0;
 }
+
+// The connection broke under the X library (the server died or closed it):
+// one line and the end, instead of Xlib's several lines; nothing is cleaned
+// up against a server that is gone.
+int onXIOError(Display*) { SessionGuard::endForLostServer(); }
 
 double xftDpi(Display* display) {
   const char* resources = XResourceManagerString(display);
@@ -167,11 +150,18 @@ class Session {
       }
       return 1;
     }
-    XSetErrorHandler(onXError);
-    if (!installSignalPipe()) {
-      err_ << programName() << ": cannot set up signal handling\n";
+    SessionGuard::Config guard;
+    guard.watchedFd = ConnectionNumber(display_);
+    guard.lostServerLine =
+        programName() + ": lost the connection to the X server " + DisplayString(display_) + "\n";
+    std::string error;
+    guard_ = SessionGuard::start(std::move(guard), &error);
+    if (!guard_) {
+      err_ << programName() << ": cannot set up signal handling: " << error << "\n";
       return finish(1);
     }
+    XSetErrorHandler(onXError);
+    XSetIOErrorHandler(onXIOError);
     if (!makeWindows()) return finish(1);
     plat::gpu::setPreferredNativeDisplay(display_);
     scale_ = plat::ui::backingScaleFactorForDpi(xftDpi(display_));
@@ -194,6 +184,9 @@ class Session {
     loop();
     return finish(cannotDraw() ? 1 : 0);
   }
+
+  // The terminating signal that ended the session, or 0.
+  int endSignal() const { return endSignal_; }
 
  private:
   // A view that will never draw (no device, no shader library, no surface)
@@ -349,9 +342,8 @@ class Session {
       }
       // Checked on every pass, not only after a wait: when frames take longer
       // than a period the loop never waits.
-      char drained[16];
-      if (::read(gSignalPipe[0], drained, sizeof drained) > 0) signalled_ = true;
-      if (quit_ || gWindowGone || signalled_) break;
+      if (guard_->reason() == StopReason::ServerGone) SessionGuard::endForLostServer();
+      if (quit_ || gWindowGone || guard_->reason() != StopReason::Nothing) break;
       auto now = monotonicNow();
       if (scheduler.isDue(now)) {
         for (auto& s : screens_) s.view->animateOneFrame();
@@ -365,9 +357,9 @@ class Session {
       }
       auto wait = scheduler.waitFrom(now);
       timespec timeout{static_cast<time_t>(wait / 1'000'000'000), static_cast<long>(wait % 1'000'000'000)};
-      pollfd fds[2] = {{xfd, POLLIN, 0}, {gSignalPipe[0], POLLIN, 0}};
+      pollfd fds[2] = {{xfd, POLLIN, 0}, {guard_->wakeFd(), POLLIN, 0}};
       int n = ::ppoll(fds, 2, &timeout, nullptr);
-      if (n > 0 && (fds[0].revents & (POLLERR | POLLHUP))) break;  // the server went away
+      if (n > 0 && (fds[0].revents & (POLLERR | POLLHUP))) SessionGuard::endForLostServer();
     }
     for (auto& s : screens_) s.view->stopAnimation();
   }
@@ -386,8 +378,14 @@ class Session {
         if (s.own && !gWindowGone) XDestroyWindow(display_, s.xwindow);
       }
       XSync(display_, False);
+      if (guard_) guard_->closingConnection();
       XCloseDisplay(display_);
       display_ = nullptr;
+    }
+    // Up to here a stuck clean-up was still ended by the guard.
+    if (guard_) {
+      endSignal_ = guard_->signal();
+      guard_.reset();
     }
     return status;
   }
@@ -404,14 +402,25 @@ class Session {
   std::optional<std::string> shownNotice_;  // the notice now over the views
   std::vector<Screen> screens_;
   bool quit_ = false;
-  bool signalled_ = false;
+  std::unique_ptr<SessionGuard> guard_;
+  int endSignal_ = 0;
 };
 
 }  // namespace
 
 int runX11Session(const Options& options, const plat::rt::ClassInfo& viewClass, PlatformReports& reports,
                   std::ostream& err) {
-  return Session(options, viewClass, reports, err).run();
+  int signal = 0;
+  int status = 0;
+  {
+    Session session(options, viewClass, reports, err);
+    status = session.run();
+    signal = session.endSignal();
+  }
+  // Ended by the signal after the clean-up, so that the parent (a shell, a
+  // service manager, xscreensaver's daemon) sees how the saver ended.
+  if (signal != 0) SessionGuard::endBySignal(signal);
+  return status;
 }
 
 }  // namespace quelltrine::engine

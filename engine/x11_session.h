@@ -15,11 +15,15 @@
 
 namespace quelltrine::engine {
 
-// Exit status: 0 after a normal end (closed, q/Escape, SIGTERM/SIGINT, the
-// foreign window destroyed), 1 when the display, the window or a view
-// cannot be had, or when the platform layer reports that nothing can be
-// drawn (no GPU device, no shader library): one line on err, at once, so
-// that xscreensaver shows its error instead of a black screen.
+// Exit status: 0 after a normal end (closed, q/Escape, the foreign window
+// destroyed), 1 when the display, the window or a view cannot be had, or
+// when the platform layer reports that nothing can be drawn (no GPU device,
+// no shader library): one line on err, at once, so that xscreensaver shows
+// its error instead of a black screen. SIGTERM, SIGINT and SIGHUP end the
+// loop and, after the clean-up, the process by that same signal; a loop
+// stuck in a frame is ended by the signal within half a second. A lost X
+// server ends the process at once with one line on stderr and status 1,
+// also in the middle of a frame.
 int runX11Session(const Options& options, const plat::rt::ClassInfo& viewClass, PlatformReports& reports,
                   std::ostream& err);
 

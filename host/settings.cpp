@@ -21,7 +21,7 @@ double effectiveInterval() {
   const double stored = store->doubleForKey(kIntervalKey);
   // NaN fails the comparison. An infinite interval would freeze the picture
   // and the effect slot for good, so it counts as unusable too.
-  if (stored > 2.0 && std::isfinite(stored)) return stored;
+  if (stored > kMinimumUsableInterval && std::isfinite(stored)) return stored;
   return kDefaultInterval;
 }
 

@@ -14,6 +14,8 @@ inline constexpr const char* kModuleName = "com.quelltrine.saver";
 inline constexpr const char* kImageFolderKey = "imageFolder";
 inline constexpr const char* kIntervalKey = "interval";
 inline constexpr double kDefaultInterval = 14.0;
+// A stored interval must be greater than this to be used.
+inline constexpr double kMinimumUsableInterval = 2.0;
 // Relative to the home folder.
 inline constexpr const char* kDefaultImageFolder = "Pictures/Quelltrine Screensaver";
 

@@ -13,7 +13,7 @@ PACKAGES=(
   # GPU: OpenGL ES 3 through EGL, Mesa's software rasteriser for machines without a GPU
   libepoxy-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri glslang-tools
   # windows and the options dialog
-  libx11-dev libxrandr-dev libglib2.0-dev libgtk-3-dev
+  libx11-dev libx11-xcb-dev libxrandr-dev libglib2.0-dev libgtk-3-dev
   # picture decoders
   libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libheif-dev libstb-dev
   # GUI tests

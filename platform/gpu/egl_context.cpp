@@ -1,6 +1,10 @@
 // EGL display and context management for the GPU layer (see egl_context.h).
 #include "platform/gpu/egl_context.h"
 
+#include <X11/Xlib-xcb.h>
+#include <poll.h>
+#include <xcb/xcb.h>
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -165,6 +169,7 @@ ErrorOr<EGLSurface> EglContext::createWindowSurface(unsigned long window) {
   if (x11Display_ == nullptr || window == 0) {
     return deviceFailure("no window surface without an X11 display and window");
   }
+  if (!windowSystemAlive()) return deviceFailure("the connection to the X server is broken");
   // The X11 platform takes a pointer to the Window id.
   EGLSurface surface = eglCreatePlatformWindowSurfaceEXT(display_, config_, &window, nullptr);
   if (surface == EGL_NO_SURFACE) return eglFailure("eglCreatePlatformWindowSurface");
@@ -187,6 +192,23 @@ bool EglContext::surfaceSize(EGLSurface surface, int* width, int* height) const 
   return true;
 }
 
-bool EglContext::swapBuffers(EGLSurface surface) { return eglSwapBuffers(display_, surface) == EGL_TRUE; }
+bool EglContext::swapBuffers(EGLSurface surface) {
+  // Mesa's software present splits the picture into requests of the
+  // server's largest request length, which a broken connection reports as 0:
+  // it then sends empty requests forever at full CPU. Never swap on one.
+  if (!windowSystemAlive()) return false;
+  return eglSwapBuffers(display_, surface) == EGL_TRUE;
+}
+
+bool EglContext::windowSystemAlive() const {
+  if (x11Display_ == nullptr) return true;
+  xcb_connection_t* connection = XGetXCBConnection(static_cast<Display*>(x11Display_));
+  if (connection == nullptr || xcb_connection_has_error(connection) != 0) return false;
+  // xcb sets its error only when a read or write fails; a server that has
+  // just gone shows first as a hang-up of the socket (reported with no
+  // events asked for, and nothing read that the connection's owner expects).
+  pollfd socket{xcb_get_file_descriptor(connection), 0, 0};
+  return !(::poll(&socket, 1, 0) > 0 && (socket.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+}
 
 }  // namespace plat::gpu::detail

@@ -2,7 +2,9 @@
 // one, else surfaceless, else the EGL device platform, else the default
 // display), one OpenGL ES 3 context on it, making it current offscreen or on
 // a window surface, and window surfaces with their swap. Knows nothing of
-// the GL objects drawn with the context (gl_core.h).
+// the GL objects drawn with the context (gl_core.h). Once the X connection
+// has broken, nothing here talks to the X server again: the driver's present
+// would otherwise loop forever on the dead connection.
 #pragma once
 
 #include <epoxy/egl.h>
@@ -33,7 +35,12 @@ class EglContext {
   ErrorOr<EGLSurface> createWindowSurface(unsigned long window);
   void destroySurface(EGLSurface surface);
   bool surfaceSize(EGLSurface surface, int* width, int* height) const;
+  // false without a swap when the X connection has broken.
   bool swapBuffers(EGLSurface surface);
+  // Whether the X connection still works: the server has not hung up and
+  // the connection is not in an error state. Always true when headless.
+  // Cheap (one poll with no wait); an extremely common operation.
+  bool windowSystemAlive() const;
 
   void* nativeDisplay() const { return x11Display_; }
   bool canUseWindows() const { return x11Display_ != nullptr; }

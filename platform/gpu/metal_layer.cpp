@@ -27,6 +27,9 @@ class WindowSurface {
     EglContext& egl = core_->egl();
     int width = 0, height = 0;
     const GLuint source = texture.framebuffer();
+    // A lost X server: no present at all, so that nothing waits on or loops
+    // over the dead connection; the host notices the loss itself.
+    if (!egl.windowSystemAlive()) return;
     if (source == 0 || !egl.makeCurrent(surface_) || !egl.surfaceSize(surface_, &width, &height)) return;
     glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);

@@ -10,28 +10,18 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <glib.h>
 
+#include "platform/error_sink.h"
+#include "platform/store/key_file_format.h"
 #include "platform/sys/fs.h"
 
 namespace plat::store {
 
 namespace {
-
-// One group per stored type, so that a string "14" and the double 14 stay
-// apart. Strings that a key file cannot hold as text (not UTF-8, or with a
-// NUL) go base64-encoded into their own group.
-constexpr const char* kStringGroup = "string";
-constexpr const char* kDoubleGroup = "double";
-constexpr const char* kBytesGroup = "bytes";
-
-struct Loaded {
-  ScreenSaverDefaults::FileIdentity identity;
-  std::map<std::string, Value> values;
-  bool damaged = false;  // present but not fully understood
-};
 
 ScreenSaverDefaults::FileIdentity identityOf(const struct stat& st) {
   ScreenSaverDefaults::FileIdentity id;
@@ -50,84 +40,9 @@ ScreenSaverDefaults::FileIdentity statIdentity(const std::string& path) {
   return identityOf(st);
 }
 
-bool parseDouble(const char* text, double& out) {
-  if (text == nullptr || *text == '\0' || g_ascii_isspace(*text)) return false;
-  char* end = nullptr;
-  errno = 0;
-  const double v = g_ascii_strtod(text, &end);
-  // Overflow gives ±HUGE_VAL with ERANGE: still the nearest double, keep it.
-  if (end == text || *end != '\0') return false;
-  out = v;
-  return true;
-}
-
-bool isBase64(const char* s) {
-  std::size_t n = 0;
-  for (; s[n] != '\0'; ++n) {
-    const char c = s[n];
-    if (!(g_ascii_isalnum(c) || c == '+' || c == '/' || c == '=')) return false;
-  }
-  return n % 4 == 0;
-}
-
-void parseKeyFile(const std::string& data, Loaded& out) {
-  GKeyFile* kf = g_key_file_new();
-  GError* err = nullptr;
-  if (!g_key_file_load_from_data(kf, data.data(), data.size(), G_KEY_FILE_KEEP_COMMENTS, &err)) {
-    g_clear_error(&err);
-    g_key_file_free(kf);
-    out.damaged = true;
-    return;
-  }
-  gsize ngroups = 0;
-  gchar** groups = g_key_file_get_groups(kf, &ngroups);
-  for (gsize g = 0; g < ngroups; ++g) {
-    const char* group = groups[g];
-    const bool isString = std::strcmp(group, kStringGroup) == 0;
-    const bool isDouble = std::strcmp(group, kDoubleGroup) == 0;
-    const bool isBytes = std::strcmp(group, kBytesGroup) == 0;
-    if (!isString && !isDouble && !isBytes) {
-      out.damaged = true;
-      continue;
-    }
-    gsize nkeys = 0;
-    gchar** keys = g_key_file_get_keys(kf, group, &nkeys, nullptr);
-    for (gsize k = 0; k < nkeys && keys != nullptr; ++k) {
-      const std::string key = keys[k];
-      std::optional<Value> value;
-      if (isString) {
-        if (gchar* s = g_key_file_get_string(kf, group, keys[k], nullptr)) {
-          value = std::string(s);
-          g_free(s);
-        }
-      } else if (isDouble) {
-        gchar* raw = g_key_file_get_value(kf, group, keys[k], nullptr);
-        double d = 0.0;
-        if (parseDouble(raw, d)) value = d;
-        g_free(raw);
-      } else {
-        gchar* raw = g_key_file_get_value(kf, group, keys[k], nullptr);
-        if (raw != nullptr && isBase64(raw)) {
-          gsize len = 0;
-          guchar* bytes = g_base64_decode(raw, &len);
-          value = std::string(reinterpret_cast<const char*>(bytes), len);
-          g_free(bytes);
-        }
-        g_free(raw);
-      }
-      if (!value || out.values.count(key) != 0 || !ScreenSaverDefaults::isValidKey(key)) {
-        // Wrong type, bad escape, or one key in two groups: readers do
-        // without it, and the file counts as damaged.
-        out.damaged = true;
-        continue;
-      }
-      out.values.emplace(key, std::move(*value));
-    }
-    g_strfreev(keys);
-  }
-  g_strfreev(groups);
-  g_key_file_free(kf);
-}
+struct Loaded : format::Parsed {
+  ScreenSaverDefaults::FileIdentity identity;
+};
 
 // Reads and parses the file. Missing: empty and not damaged. Anything that
 // is not a regular file of sane size, or cannot be read, is damaged.
@@ -136,22 +51,27 @@ Loaded loadFile(const std::string& path) {
   // O_NONBLOCK: a FIFO planted under the name must not hang the reader.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
+    // Missing, also at the end of a dangling link: nothing stored. Anything
+    // else (no permission, a loop of links) is a file that cannot be read.
     if (errno != ENOENT) {
+      const int why = errno;
       out.identity = statIdentity(path);
-      out.damaged = out.identity.exists;
+      out.markDamaged(std::string("cannot be read: ") + std::strerror(why));
     }
     return out;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
+    out.markDamaged(std::string("cannot be read: ") + std::strerror(errno));
     ::close(fd);
-    out.damaged = true;
     return out;
   }
   out.identity = identityOf(st);
   if (!S_ISREG(st.st_mode) || st.st_size > ScreenSaverDefaults::kMaxFileBytes) {
     ::close(fd);
-    out.damaged = true;
+    out.markDamaged(S_ISDIR(st.st_mode)   ? "a folder, not a file"
+                    : !S_ISREG(st.st_mode) ? "not a regular file"
+                                           : "larger than 1 MiB");
     return out;
   }
   std::string data;
@@ -162,7 +82,7 @@ Loaded loadFile(const std::string& path) {
       // Grew since fstat: read on up to the cap.
       if (data.size() > static_cast<std::size_t>(ScreenSaverDefaults::kMaxFileBytes)) {
         ::close(fd);
-        out.damaged = true;
+        out.markDamaged("larger than 1 MiB");
         return out;
       }
       data.resize(std::min<std::size_t>(data.size() * 2, ScreenSaverDefaults::kMaxFileBytes + 1));
@@ -173,46 +93,14 @@ Loaded loadFile(const std::string& path) {
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
+      out.markDamaged(std::string("cannot be read: ") + std::strerror(errno));
       ::close(fd);
-      out.damaged = true;
       return out;
     }
   }
   ::close(fd);
   data.resize(got);
-  parseKeyFile(data, out);
-  return out;
-}
-
-std::string serialise(const std::map<std::string, Value>& values, const std::string& moduleName) {
-  GKeyFile* kf = g_key_file_new();
-  for (const auto& [key, value] : values) {
-    if (const auto* s = std::get_if<std::string>(&value)) {
-      const bool text = s->find('\0') == std::string::npos &&
-                        g_utf8_validate(s->data(), static_cast<gssize>(s->size()), nullptr);
-      if (text) {
-        g_key_file_set_string(kf, kStringGroup, key.c_str(), s->c_str());
-      } else {
-        gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(s->data()), s->size());
-        g_key_file_set_value(kf, kBytesGroup, key.c_str(), b64);
-        g_free(b64);
-      }
-    } else {
-      // %.17g round-trips every double exactly, NaN and infinities included.
-      char buf[G_ASCII_DTOSTR_BUF_SIZE];
-      g_ascii_formatd(buf, sizeof buf, "%.17g", std::get<double>(value));
-      g_key_file_set_value(kf, kDoubleGroup, key.c_str(), buf);
-    }
-  }
-  const std::string comment = " Preferences of " + moduleName + ". Written by the screen saver;\n"
-                              " [string] holds text, [double] numbers, [bytes] base64 of text\n"
-                              " that is not UTF-8.";
-  if (!values.empty()) g_key_file_set_comment(kf, nullptr, nullptr, comment.c_str(), nullptr);
-  gsize len = 0;
-  gchar* data = g_key_file_to_data(kf, &len, nullptr);
-  std::string out(data != nullptr ? data : "", data != nullptr ? len : 0);
-  g_free(data);
-  g_key_file_free(kf);
+  static_cast<format::Parsed&>(out) = format::parse(data);
   return out;
 }
 
@@ -249,6 +137,51 @@ std::string damagedName(const std::string& path) {
   struct stat st {};
   for (int i = 2; ::lstat(candidate.c_str(), &st) == 0; ++i) candidate = base + "-" + std::to_string(i);
   return candidate;
+}
+
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file that `path` finally names: the end of a chain of symbolic links
+// (a relative one read from the folder of the link that holds it), or path
+// itself. A chain that ends at nothing gives the missing name, which a write
+// creates. nullopt, with errno, for a loop, a chain of more than 40 links,
+// or a link that cannot be read.
+std::optional<std::string> finalTarget(const std::string& path) {
+  std::string current = path;
+  for (int links = 0; links <= 40; ++links) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0) {
+      if (errno == ENOENT) return current;
+      return std::nullopt;
+    }
+    if (!S_ISLNK(st.st_mode)) return current;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    for (;;) {
+      const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+      if (n < 0) return std::nullopt;
+      if (static_cast<std::size_t>(n) < target.size()) {
+        target.resize(static_cast<std::size_t>(n));
+        break;
+      }
+      target.resize(target.size() * 2);  // changed since lstat, or a file system that reports no size
+    }
+    if (target.empty()) {
+      errno = ENOENT;
+      return std::nullopt;
+    }
+    current = target.front() == '/' ? target : plat::sys::joinPath(folderOf(current), target);
+  }
+  errno = ELOOP;
+  return std::nullopt;
 }
 
 class LockFile {
@@ -296,14 +229,7 @@ std::string configBase() {
 
 }  // namespace
 
-bool ScreenSaverDefaults::isValidKey(const std::string& key) {
-  if (key.empty() || key.front() == ' ' || key.back() == ' ' || key.front() == '#') return false;
-  if (!g_utf8_validate(key.data(), static_cast<gssize>(key.size()), nullptr)) return false;
-  for (unsigned char c : key) {
-    if (c < 0x20 || c == 0x7f || c == '=' || c == '[' || c == ']') return false;
-  }
-  return true;
-}
+bool ScreenSaverDefaults::isValidKey(const std::string& key) { return format::isStorableKey(key); }
 
 ScreenSaverDefaults::ScreenSaverDefaults(std::string folder, std::string moduleName)
     : folder_(std::move(folder)),
@@ -335,7 +261,31 @@ void ScreenSaverDefaults::refreshLocked() const {
   Loaded loaded = loadFile(path_);
   cachedValues_ = std::move(loaded.values);
   cachedIdentity_ = loaded.identity;
+  cachedDamage_ = loaded.damaged ? std::optional<std::string>(std::move(loaded.damage)) : std::nullopt;
   cacheValid_ = true;
+  // Told once per version of the file: it is parsed again only when it
+  // changes.
+  if (cachedDamage_) {
+    unreported_ = plat::Error{plat::ErrorKind::Preferences, "store",
+                              "the preferences file is damaged (" + *cachedDamage_ +
+                                  "); what could be read is used, and the next write keeps the file aside",
+                              path_, 0};
+  }
+}
+
+void ScreenSaverDefaults::reportAndUnlock(std::unique_lock<std::mutex>& lock) const {
+  std::optional<plat::Error> damage = std::exchange(unreported_, std::nullopt);
+  lock.unlock();
+  // The sink is called with no lock of the layer held.
+  if (damage) plat::detail::report(std::move(*damage));
+}
+
+std::optional<std::string> ScreenSaverDefaults::fileDamage() const {
+  std::unique_lock<std::mutex> lock(mu_);
+  refreshLocked();
+  std::optional<std::string> damage = cachedDamage_;
+  reportAndUnlock(lock);
+  return damage;
 }
 
 std::optional<Value> ScreenSaverDefaults::lookupLocked(const std::string& key) const {
@@ -346,8 +296,9 @@ std::optional<Value> ScreenSaverDefaults::lookupLocked(const std::string& key) c
 }
 
 std::optional<std::string> ScreenSaverDefaults::stringForKey(const std::string& key) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   std::optional<Value> v = lookupLocked(key);
+  reportAndUnlock(lock);
   if (v) {
     if (auto* s = std::get_if<std::string>(&*v)) return std::move(*s);
   }
@@ -355,8 +306,9 @@ std::optional<std::string> ScreenSaverDefaults::stringForKey(const std::string& 
 }
 
 double ScreenSaverDefaults::doubleForKey(const std::string& key) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   std::optional<Value> v = lookupLocked(key);
+  reportAndUnlock(lock);
   if (v) {
     if (const auto* d = std::get_if<double>(&*v)) return *d;
   }
@@ -364,7 +316,7 @@ double ScreenSaverDefaults::doubleForKey(const std::string& key) const {
 }
 
 std::map<std::string, Value> ScreenSaverDefaults::dictionaryRepresentation() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   refreshLocked();
   std::map<std::string, Value> all = cachedValues_;
   for (const auto& [key, value] : pending_) {
@@ -374,6 +326,7 @@ std::map<std::string, Value> ScreenSaverDefaults::dictionaryRepresentation() con
       all.erase(key);
     }
   }
+  reportAndUnlock(lock);
   return all;
 }
 
@@ -405,16 +358,28 @@ void ScreenSaverDefaults::discardCachedFile() {
 bool ScreenSaverDefaults::synchronize() {
   std::lock_guard<std::mutex> lock(mu_);
   if (g_mkdir_with_parents(folder_.c_str(), 0700) != 0) return false;
+  // The lock stays beside the name the store was opened by, also when that
+  // is a link into another folder (a repository of dotfiles gets no lock
+  // file); writers of this store all come through that name.
   LockFile fileLock(path_ + ".lock");
   if (!fileLock.held()) return false;
 
+  // A symbolic link (people keep dotfiles in a repository and link them)
+  // is written through: the new file replaces its final target, and the
+  // link stays. The temporary file goes beside the target, since a rename
+  // only replaces a file within one file system.
+  const std::optional<std::string> target = finalTarget(path_);
+  if (!target) return false;
+  const std::string targetFolder = folderOf(*target);
+  const bool throughLink = *target != path_;
+
   // Only a writer holding the lock has a temporary file, so any left over
   // belongs to one that died mid-write.
-  const std::string tmpPrefix = moduleName_ + ".conf.tmp-";
-  if (auto names = plat::sys::detail::readDirectoryNames(folder_)) {
+  const std::string tmpPrefix = nameOf(*target) + ".tmp-";
+  if (auto names = plat::sys::detail::readDirectoryNames(targetFolder)) {
     for (const std::string& name : *names) {
       if (name.compare(0, tmpPrefix.size(), tmpPrefix) == 0) {
-        ::unlink(plat::sys::joinPath(folder_, name).c_str());
+        ::unlink(plat::sys::joinPath(targetFolder, name).c_str());
       }
     }
   }
@@ -431,12 +396,19 @@ bool ScreenSaverDefaults::synchronize() {
   if (pending_.empty() && !current.damaged) {
     cachedValues_ = std::move(merged);
     cachedIdentity_ = current.identity;
+    cachedDamage_.reset();
     cacheValid_ = true;
     return true;
   }
+  if (current.damaged && throughLink) {
+    // What a link leads to is the user's: a folder or a device there is
+    // never moved aside, and a file is moved aside only beside itself.
+    struct stat st {};
+    if (::lstat(target->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
+  }
 
-  const std::string data = serialise(merged, moduleName_);
-  std::string tmp = plat::sys::joinPath(folder_, tmpPrefix + "XXXXXX");
+  const std::string data = format::serialise(merged, moduleName_);
+  std::string tmp = plat::sys::joinPath(targetFolder, tmpPrefix + "XXXXXX");
   const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
@@ -444,18 +416,21 @@ bool ScreenSaverDefaults::synchronize() {
   // Keep what cannot be understood (the good keys carry over), set aside
   // only now that its replacement is written, so that a failed write never
   // leaves other readers without the file.
-  if (ok && current.damaged) ok = ::rename(path_.c_str(), damagedName(path_).c_str()) == 0;
-  if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
+  if (ok && current.damaged && current.identity.exists) {
+    ok = ::rename(target->c_str(), damagedName(*target).c_str()) == 0;
+  }
+  if (!ok || ::rename(tmp.c_str(), target->c_str()) != 0) {
     ::unlink(tmp.c_str());
     return false;
   }
   // The rename is durable only once the folder is on disk too. If that
   // fsync fails the new contents are still in place for every reader.
-  fsyncFolder(folder_);
+  fsyncFolder(targetFolder);
 
   pending_.clear();
   cachedValues_ = std::move(merged);
   cachedIdentity_ = statIdentity(path_);
+  cachedDamage_.reset();
   cacheValid_ = true;
   return true;
 }

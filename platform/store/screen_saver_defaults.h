@@ -7,8 +7,12 @@
 // never fail on a damaged file: they see what can be understood of it, and
 // the next synchronize() keeps the damaged file aside and writes a good one.
 // A read costs one stat() while the file is unchanged; it is re-parsed only
-// when its identity (device, inode, size, mtime) changes. The store does not
-// register defaults or interpret values: fallbacks are the caller's.
+// when its identity (device, inode, size, mtime) changes. A file that is a
+// symbolic link (or a chain of them) is read and written through: the
+// link's final target is replaced, and the link stays. The store does not
+// register defaults or interpret values: fallbacks are the caller's. A
+// damaged file goes to the error sink (kind Preferences) once per version
+// of it, when a read first parses it.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +22,8 @@
 #include <optional>
 #include <string>
 #include <variant>
+
+#include "platform/error.h"
 
 namespace plat::store {
 
@@ -45,9 +51,15 @@ class ScreenSaverDefaults {
   void setDouble(double value, const std::string& key);
   void removeObjectForKey(const std::string& key);
 
-  // Writes the pending changes. false when the file could not be replaced;
-  // the changes then stay pending for the next attempt.
+  // Writes the pending changes. false when the file could not be replaced
+  // (also when it is a link in a loop, or one to a folder or device that is
+  // not a file); the changes then stay pending for the next attempt.
   bool synchronize();
+
+  // What is wrong with the file, for a person to read ("unknown group
+  // [x]", "cannot be read: Permission denied"): the first problem found, or
+  // nullopt when the file is missing or fully understood.
+  std::optional<std::string> fileDamage() const;
 
   // The backing file, for diagnostics and tests.
   const std::string& path() const { return path_; }
@@ -74,6 +86,9 @@ class ScreenSaverDefaults {
  private:
   // Brings the cached file contents up to date; caller holds mu_.
   void refreshLocked() const;
+  // Hands a damage found by refreshLocked to the error sink after
+  // releasing the lock.
+  void reportAndUnlock(std::unique_lock<std::mutex>& lock) const;
   std::optional<Value> lookupLocked(const std::string& key) const;
   void setLocked(const std::string& key, std::optional<Value> value);
 
@@ -85,6 +100,8 @@ class ScreenSaverDefaults {
   mutable bool cacheValid_ = false;
   mutable FileIdentity cachedIdentity_;
   mutable std::map<std::string, Value> cachedValues_;
+  mutable std::optional<std::string> cachedDamage_;
+  mutable std::optional<plat::Error> unreported_;
   // nullopt marks a pending removal.
   std::map<std::string, std::optional<Value>> pending_;
 };

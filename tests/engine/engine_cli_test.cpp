@@ -62,6 +62,16 @@ TEST(CommandLine, EveryModeItsArgumentsAndWindowIds) {
   fails({}, "not-a-window"), fails({"--fullscreen"}, "0x10");
 }
 
+// An error shows the word it is about, but never a newline or a terminal control sequence from it.
+TEST(CommandLine, ErrorsShowControlCharactersOfTheirWordsWrittenOut) {
+  EXPECT_EQ(fails({"two\nlines"}), "unknown argument 'two\\nlines'");
+  EXPECT_EQ(fails({"--\x1b[2Jclear"}), "unknown option '--\\x1b[2Jclear'");
+  EXPECT_EQ(fails({"--window-id", "0x1\t2"}), "not a window id: '0x1\\t2' (decimal or 0x-hex)");
+  EXPECT_EQ(fails({}, "\x7f\x01"), "XSCREENSAVER_WINDOW is not a window id: '\\x7f\\x01'");
+  EXPECT_EQ(fails({"--fps=\n"}), "-fps takes no value");
+  EXPECT_EQ(fails({"--colour-\u00e4"}), "unknown option '--colour-\u00e4'") << "text that is not a control stays";
+}
+
 // What xscreensaver, its settings tool and the hack man pages pass.
 TEST(CommandLine, TakesTheOptionsEveryXscreensaverHackShares) {
   auto hack = [](const Options& x) { return x.mode == Mode::Hack ? x.windowId : ~0ul; };

@@ -4,7 +4,8 @@
 // saying why; a picture folder that is missing, empty, without pictures or
 // with only broken ones is named once, with what was found (and nothing a
 // decoding library says by itself reaches stderr); --verbose lists each
-// skipped picture with the decoder's reason and the libraries' notes.
+// skipped picture with the decoder's reason, the libraries' notes, and a
+// damaged preferences file.
 #include <gmock/gmock.h>
 
 #include <filesystem>
@@ -63,11 +64,12 @@ class EngineErrors : public ::testing::Test {
   }
   // Waits until the saver has said something, lets it tick a second more,
   // then ends it as xscreensaver does.
-  std::optional<int> runUntilItSpeaks(pid_t pid) {
+  // How it ended after SIGTERM: "killed by SIGTERM" when it ran until then.
+  std::string runUntilItSpeaks(pid_t pid) {
     for (int i = 0; i < 300 && errLines().empty(); ++i) std::this_thread::sleep_for(50ms);
     std::this_thread::sleep_for(1s);
     ::kill(pid, SIGTERM);
-    return qtest::waitExit(pid, 10s);
+    return qtest::waitEnd(pid, 10s);
   }
   unsigned long foreignWindow() {
     Window w = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 320, 200, 0, 0, 0);
@@ -171,7 +173,7 @@ TEST_F(EngineErrors, APictureFolderWithoutPicturesIsNamedOnceWithWhatWasFound) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder);
     quelltrine::settings::storeImageFolder(c.folder);
-    EXPECT_EQ(runUntilItSpeaks(engine({})), 0) << "the saver keeps running until it is ended";
+    EXPECT_EQ(runUntilItSpeaks(engine({})), "killed by SIGTERM") << "the saver keeps running until it is ended";
     const auto lines = errLines();
     ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);
     EXPECT_THAT(lines[0], StartsWith("quelltrine-saver: no pictures"));
@@ -187,7 +189,7 @@ TEST_F(EngineErrors, VerboseListsEachSkippedPictureWithTheDecodersReason) {
   std::ofstream(folder + "/b.png") << "\x89PNG\r\n\x1a\n cut off";
   fs::copy_file(kSpsError, folder + "/c.heic");
   quelltrine::settings::storeImageFolder(folder);
-  EXPECT_EQ(runUntilItSpeaks(engine({"--verbose"})), 0);
+  EXPECT_EQ(runUntilItSpeaks(engine({"--verbose"})), "killed by SIGTERM");
   const auto lines = errLines();
   EXPECT_THAT(lines, ::testing::Contains("quelltrine-saver: skipped " + folder +
                                          "/a.jpg: source: not a JPEG, PNG, TIFF, HEIF or BMP file"));
@@ -200,6 +202,34 @@ TEST_F(EngineErrors, VerboseListsEachSkippedPictureWithTheDecodersReason) {
   const auto summaries =
       std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("no pictures") != l.npos; });
   EXPECT_EQ(summaries, 1) << ::testing::PrintToString(lines);
+}
+
+// A damaged preferences file is read as far as it can be (the folder is still found) and named with --verbose
+// only: without it, the saver says nothing about it.
+TEST_F(EngineErrors, VerboseNamesADamagedPreferencesFile) {
+  const std::string folder = dir_ / "pictures";
+  fs::create_directories(folder);
+  qtest::writeSolidPng(folder + "/a.png", 64, 40, {200, 40, 40});
+  quelltrine::settings::storeImageFolder(folder);
+  const std::string prefs = dir_ / "config/screensaver-defaults/com.quelltrine.saver.conf";
+  std::ofstream(prefs, std::ios::app) << "[colours]\nsky=blue\n";
+  for (bool verbose : {true, false}) {
+    SCOPED_TRACE(verbose ? "--verbose" : "quiet");
+    const pid_t pid = engine(verbose ? std::vector<std::string>{"--verbose"} : std::vector<std::string>{});
+    if (verbose) {
+      EXPECT_EQ(runUntilItSpeaks(pid), "killed by SIGTERM");
+    } else {
+      std::this_thread::sleep_for(3s);
+      ::kill(pid, SIGTERM);
+      EXPECT_EQ(qtest::waitEnd(pid, 10s), "killed by SIGTERM");
+    }
+    const auto lines = errLines();
+    const auto named = std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+      return l.find(prefs) != l.npos && l.find("damaged (unknown group [colours])") != l.npos;
+    });
+    EXPECT_EQ(named, verbose ? 1 : 0) << ::testing::PrintToString(lines);
+    EXPECT_THAT(lines, ::testing::Not(::testing::Contains(HasSubstr("no pictures")))) << "the folder was still read";
+  }
 }
 
 }  // namespace

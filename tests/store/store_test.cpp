@@ -13,10 +13,12 @@
 #include <thread>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "engine/defaults_command.h"
 #include "host/settings.h"
+#include "platform/error_sink.h"
 #include "platform/store/screen_saver_defaults.h"
 #include "platform/sys/fs.h"
 #include "sys/temp_env.h"
@@ -26,6 +28,7 @@ namespace {
 
 using namespace settings;
 using plat::store::ScreenSaverDefaults;
+using plat::store::Value;
 
 struct StoreTest : ::testing::Test {  // a private preferences folder per test
   void SetUp() override {
@@ -57,6 +60,11 @@ struct StoreTest : ::testing::Test {  // a private preferences folder per test
 
 auto open(const std::string& m = "com.example.test") { return ScreenSaverDefaults::defaultsForModuleWithName(m); }
 
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 TEST_F(StoreTest, ValuesRoundTripThroughTheFileExactlyAndKeepTheirType) {
   using L = std::numeric_limits<double>;
   const std::vector<double> doubles{0.1, 1.0 / 3.0, -0.0, L::max(), L::denorm_min(), -1e-300, HUGE_VAL, std::nan("")};
@@ -78,6 +86,25 @@ TEST_F(StoreTest, ValuesRoundTripThroughTheFileExactlyAndKeepTheirType) {
     for (std::size_t i = 0; ok && i < texts.size(); ++i) ok = o->stringForKey("s" + std::to_string(i)) == texts[i];
     return ok && o->doubleForKey("s4") == 0.0 && o->doubleForKey("retyped") == 3.5 && !o->stringForKey("retyped");
   }));
+}
+
+// GLib takes a key "Encoding" in a file's first group for the file's encoding; as a plain key of the store it
+// must not make the written file unreadable (found by the fuzzer).
+TEST_F(StoreTest, AKeyNamedEncodingIsAPlainKey) {
+  const std::vector<std::pair<std::string, Value>> cases{
+      {"only text", Value(std::string("latin1"))}, {"only a number", Value(4.0)}, {"not UTF-8", Value(std::string("\xff"))}};
+  for (const auto& [name, value] : cases) {
+    SCOPED_TRACE(name);
+    auto s = open("enc-" + std::string(1, name[0]) + std::to_string(name.size()));
+    std::holds_alternative<double>(value) ? s->setDouble(std::get<double>(value), "Encoding")
+                                          : s->setObject(std::get<std::string>(value), "Encoding");
+    ASSERT_TRUE(s->synchronize());
+    s->discardCachedFile();
+    EXPECT_EQ(s->fileDamage(), std::nullopt);
+    const auto all = s->dictionaryRepresentation();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all.at("Encoding"), value);
+  }
 }
 
 TEST_F(StoreTest, ChangesArePendingUntilSynchronizeAndOtherProcessesChangesAreSeen) {
@@ -200,6 +227,178 @@ TEST_F(StoreTest, DamagedFileIsReadAsFarAsGoodAndKeptAsideAtTheNextWrite) {
   EXPECT_EQ(fifo->doubleForKey("interval"), 0.0);
 }
 
+// People keep dotfiles in a repository and link them into place: writes go through every kind of link to the
+// file at its end, atomically as always, and the links stay.
+TEST_F(StoreTest, ALinkedFileIsWrittenThroughToItsTargetAndTheLinkStays) {
+  const std::string repo = tmp_ / "dotfiles", other = tmp_ / "elsewhere";
+  ASSERT_TRUE(std::filesystem::create_directories(repo + "/sub"));
+  ASSERT_TRUE(std::filesystem::create_directories(other));
+  struct Case {
+    const char* module;
+    std::vector<std::pair<std::string, std::string>> links;  // link path (relative to tmp_) and what it holds
+    std::string target;                                      // the file at the end (relative to tmp_)
+    bool targetExists;
+  };
+  const Case cases[] = {
+      {"absolute", {{"config/screensaver-defaults/absolute.conf", repo + "/a.conf"}}, "dotfiles/a.conf", true},
+      {"relative", {{"config/screensaver-defaults/relative.conf", "../../dotfiles/sub/b.conf"}}, "dotfiles/sub/b.conf", true},
+      {"chain",
+       {{"config/screensaver-defaults/chain.conf", "../../elsewhere/c-link"}, {"elsewhere/c-link", "../dotfiles/c.conf"}},
+       "dotfiles/c.conf", true},
+      {"dangling", {{"config/screensaver-defaults/dangling.conf", repo + "/d.conf"}}, "dotfiles/d.conf", false},
+  };
+  ASSERT_TRUE(open());  // the store folder exists
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.module);
+    const std::string module = c.module;
+    if (c.targetExists) std::ofstream(tmp_ / c.target) << "[string]\nkept=from the repository\n";
+    for (const auto& [link, holds] : c.links) ASSERT_EQ(::symlink(holds.c_str(), (tmp_ / link).c_str()), 0) << link;
+    auto s = open(module);
+    s->setDouble(21.0, "interval");
+    ASSERT_TRUE(s->synchronize());
+    for (const auto& [link, holds] : c.links) {
+      std::error_code ec;
+      EXPECT_TRUE(std::filesystem::is_symlink(tmp_ / link)) << link;
+      EXPECT_EQ(std::filesystem::read_symlink(tmp_ / link, ec), holds) << link;
+    }
+    const std::string written = readFile(tmp_ / c.target);
+    EXPECT_NE(written.find("interval=21"), std::string::npos) << written;
+    EXPECT_EQ(written.find("kept=from the repository") != std::string::npos, c.targetExists) << written;
+    EXPECT_TRUE(asOtherProcess([&] { return open(module)->doubleForKey("interval") == 21.0; }));
+  }
+  // No temporary file stays behind, beside the links or the targets.
+  for (const std::string& folder : {storeFolder(), repo, repo + "/sub", other}) {
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+      EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+    }
+  }
+}
+
+TEST_F(StoreTest, ALinkThatCannotBeWrittenThroughFailsAndLeavesEverythingAsItWas) {
+  const std::string folder = storeFolder();
+  ASSERT_TRUE(open("loop"));
+  const std::string precious = tmp_ / "precious";
+  ASSERT_TRUE(std::filesystem::create_directories(precious));
+  std::ofstream(precious + "/photo.txt") << "mine";
+  struct Case {
+    const char* module;
+    std::string holds;
+    const char* damage;  // what a reader is told, or nullptr
+  };
+  ASSERT_EQ(::symlink((folder + "/loop-b").c_str(), (folder + "/loop-a").c_str()), 0);
+  ASSERT_EQ(::symlink((folder + "/loop-a").c_str(), (folder + "/loop-b").c_str()), 0);
+  for (const Case& c : {Case{"loop", folder + "/loop-a", "Too many levels of symbolic links"},
+                        Case{"folder", precious, "a folder, not a file"},
+                        Case{"nowhere", tmp_ / "no-such-folder/file.conf", nullptr}}) {
+    SCOPED_TRACE(c.module);
+    auto s = open(c.module);
+    ASSERT_EQ(::symlink(c.holds.c_str(), s->path().c_str()), 0);
+    EXPECT_EQ(s->doubleForKey("interval"), 0.0);
+    if (c.damage) {
+      EXPECT_THAT(s->fileDamage(), ::testing::Optional(::testing::HasSubstr(c.damage)));
+    } else {
+      EXPECT_EQ(s->fileDamage(), std::nullopt) << "a dangling link reads as no file";
+    }
+    s->setDouble(9.0, "interval");
+    EXPECT_FALSE(s->synchronize());
+    EXPECT_TRUE(std::filesystem::is_symlink(s->path())) << "the link is not replaced";
+    EXPECT_EQ(s->doubleForKey("interval"), 9.0) << "still pending for the next attempt";
+  }
+  EXPECT_EQ(readFile(precious + "/photo.txt"), "mine") << "a linked folder is never moved aside";
+  EXPECT_EQ(count(".damaged-") + count(".tmp-"), 0u);
+  // Once the link's folder exists, the pending change goes through.
+  ASSERT_TRUE(std::filesystem::create_directories(tmp_ / "no-such-folder"));
+  EXPECT_TRUE(open("nowhere")->synchronize());
+  EXPECT_NE(readFile(tmp_ / "no-such-folder/file.conf").find("interval=9"), std::string::npos);
+}
+
+TEST_F(StoreTest, ADamagedLinkedFileIsKeptAsideBesideItself) {
+  const std::string repo = tmp_ / "dotfiles";
+  ASSERT_TRUE(std::filesystem::create_directories(repo));
+  std::ofstream(repo + "/q.conf") << "[double]\ninterval=9\n[colours]\nsky=blue\n";
+  auto s = open("q");
+  ASSERT_EQ(::symlink((repo + "/q.conf").c_str(), s->path().c_str()), 0);
+  s->setObject("/srv", "imageFolder");
+  ASSERT_TRUE(s->synchronize());
+  EXPECT_TRUE(std::filesystem::is_symlink(s->path()));
+  const std::string written = readFile(repo + "/q.conf");
+  EXPECT_NE(written.find("interval=9"), std::string::npos) << "the good keys carry over";
+  EXPECT_NE(written.find("imageFolder=/srv"), std::string::npos);
+  std::size_t kept = 0;
+  for (const auto& e : std::filesystem::directory_iterator(repo)) {
+    kept += e.path().filename().string().starts_with("q.conf.damaged-");
+  }
+  EXPECT_EQ(kept, 1u) << "beside the target";
+  EXPECT_EQ(count(".damaged-"), 0u) << "nothing beside the link";
+}
+
+// What is wrong with a damaged file is said in words, one line, with what a person can act on.
+TEST_F(StoreTest, DamageIsNamedInOneLine) {
+  std::string huge = "[double]\n";
+  while (huge.size() < 2u * 1024 * 1024) huge += "# padding padding padding padding padding padding\n";
+  const std::pair<std::string, const char*> cases[] = {
+      {std::string("\x7f" "ELF\x02\x01\x00\x00\xff\xfe[[[", 13), "not a key file"},
+      {"[colours]\nsky=blue\n", "unknown group [colours]"},
+      {"[a\x01\x1b[31mb]\nk=v\n", "not a key file: Invalid group name: a??[31mb"},  // control bytes made visible
+      {"[double]\ninterval=14abc\n", "'interval' in [double] is not a number"},
+      {"[bytes]\nimageFolder=***\n", "'imageFolder' in [bytes] is not base64"},
+      {"[string]\nimageFolder=/caf\xE9\n", "'imageFolder' in [string] is not UTF-8 text"},
+      {"[string]\ninterval=a\n[double]\ninterval=2\n", "the key 'interval' in two groups"},
+      {huge, "larger than 1 MiB"},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    auto s = open("damage" + std::to_string(i));
+    std::ofstream(s->path(), std::ios::binary) << cases[i].first;
+    const auto damage = s->fileDamage();
+    ASSERT_TRUE(damage);
+    EXPECT_THAT(*damage, ::testing::HasSubstr(cases[i].second));
+    EXPECT_EQ(damage->find('\n'), std::string::npos) << *damage;
+    EXPECT_LE(damage->size(), 200u) << *damage;
+  }
+  auto fifo = open("fifo");
+  ASSERT_EQ(::mkfifo(fifo->path().c_str(), 0600), 0);
+  EXPECT_THAT(fifo->fileDamage(), ::testing::Optional(std::string("not a regular file")));
+  auto good = open("good");
+  EXPECT_EQ(good->fileDamage(), std::nullopt) << "missing";
+  good->setDouble(5.0, "interval");
+  ASSERT_TRUE(good->synchronize());
+  EXPECT_EQ(good->fileDamage(), std::nullopt) << "written by the store";
+  auto repaired = open("damage1");
+  repaired->setDouble(5.0, "interval");
+  ASSERT_TRUE(repaired->synchronize());
+  EXPECT_EQ(repaired->fileDamage(), std::nullopt) << "the damaged file is kept aside at the next write";
+}
+
+// A damaged file is heard by the error sink (a host shows it with --verbose): once per version of the file, and
+// not at all for a good one.
+TEST_F(StoreTest, ADamagedFileIsReportedOncePerVersion) {
+  struct Heard : plat::ErrorSink {
+    void failed(const plat::Error& e) override { errors.push_back(e); }
+    std::vector<plat::Error> errors;
+  };
+  auto heard = std::make_shared<Heard>();
+  plat::ScopedErrorSink scope(heard);
+  auto s = open("told");
+  std::ofstream(s->path()) << "[double]\ninterval=9\n[colours]\nsky=blue\n";
+  EXPECT_EQ(s->doubleForKey("interval"), 9.0);
+  EXPECT_EQ(s->stringForKey("imageFolder"), std::nullopt);
+  EXPECT_EQ(s->dictionaryRepresentation().size(), 1u);
+  ASSERT_EQ(heard->errors.size(), 1u) << "read three times, told once";
+  EXPECT_EQ(heard->errors[0].kind, plat::ErrorKind::Preferences);
+  EXPECT_EQ(heard->errors[0].path, s->path());
+  EXPECT_THAT(heard->errors[0].message, ::testing::HasSubstr("damaged (unknown group [colours])"));
+
+  std::ofstream(s->path()) << "[double]\ninterval=7abc\n";  // another damage, another version
+  EXPECT_EQ(s->doubleForKey("interval"), 0.0);
+  ASSERT_EQ(heard->errors.size(), 2u);
+  EXPECT_THAT(heard->errors[1].message, ::testing::HasSubstr("'interval' in [double] is not a number"));
+
+  std::ofstream(s->path()) << "[double]\ninterval=8\n";
+  EXPECT_EQ(s->doubleForKey("interval"), 8.0);
+  EXPECT_EQ(heard->errors.size(), 2u) << "a good file is not reported";
+}
+
 using SettingsTest = StoreTest;
 TEST_F(SettingsTest, IntervalAndImageFolderFallBackUnlessValidAndAreFlushedAtOnce) {
   const std::string fallback = tmp_ / "home/Pictures/Quelltrine Screensaver";
@@ -250,6 +449,41 @@ TEST_F(DefaultsCommandTest, RoundTripPrintsNumbersAsWrittenAndBadInputExitsTwoWi
   EXPECT_EQ(effectiveInterval(), 30.0);  // nothing was written
   env_.set("XDG_CONFIG_HOME", "/proc/self/nonexistent-config");  // the store fails: exit 1
   EXPECT_TRUE(run({"write", "interval", "20"}) == 1 && err_.str().find("cannot open") != std::string::npos);
+}
+
+TEST_F(DefaultsCommandTest, AnIntervalTheSaverDoesNotUseIsStoredAsAskedWithANote) {
+  const std::string note = "defaults: note: the saver shows each picture for 14 seconds while interval is 2 or less\n";
+  for (const auto& [written, readBack] : std::vector<std::pair<std::string, std::string>>{
+           {"1", "1"}, {"-5", "-5"}, {"0", "0"}, {"2", "2"}, {"2.0", "2"}}) {
+    SCOPED_TRACE(written);
+    EXPECT_EQ(run({"write", "interval", written}), 0);
+    EXPECT_EQ(err_.str(), note);
+    EXPECT_EQ(run({"read", "interval"}), 0);
+    EXPECT_EQ(out_.str(), readBack + "\n") << "stored as asked";
+    EXPECT_EQ(effectiveInterval(), 14.0);
+  }
+  for (const char* used : {"2.5", "14", "600"}) {
+    SCOPED_TRACE(used);
+    EXPECT_EQ(run({"write", "interval", used}), 0);
+    EXPECT_EQ(err_.str(), "") << "no note for a value the saver uses";
+  }
+}
+
+TEST_F(DefaultsCommandTest, ReadingADamagedFileNamesItAndShowsWhatCouldBeRead) {
+  const std::string path = open(kModuleName)->path();
+  std::ofstream(path) << "[double]\ninterval=9\n[colours]\nsky=blue\n";
+  const std::string named = "defaults: " + path +
+                            " is damaged (unknown group [colours]); what could be read is shown, and the next write"
+                            " keeps the file aside\n";
+  EXPECT_EQ(run({"read"}), 0);
+  EXPECT_EQ(out_.str(), "interval = 9\n");
+  EXPECT_EQ(err_.str(), named);
+  EXPECT_EQ(run({"read", "imageFolder"}), 1);
+  EXPECT_EQ(err_.str(), named + "defaults: the key 'imageFolder' is not set\n");
+  EXPECT_EQ(run({"write", "imageFolder", "/srv"}), 0);
+  EXPECT_EQ(run({"read"}), 0);
+  EXPECT_EQ(out_.str(), "imageFolder = /srv\ninterval = 9\n");
+  EXPECT_EQ(err_.str(), "") << "the damaged file was kept aside at the write";
 }
 
 }  // namespace

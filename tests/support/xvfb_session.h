@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -51,18 +52,36 @@ inline pid_t spawn(const std::vector<std::string>& args, const std::map<std::str
   return pid;
 }
 
-// The exit status (128 + signal when killed), or nullopt when the child did
-// not end in time; it is then killed.
-inline std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout) {
+// The raw wait status, or nullopt when the child did not end in time; it is
+// then killed.
+inline std::optional<int> waitStatus(pid_t pid, std::chrono::milliseconds timeout) {
   auto end = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < end) {
     int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (::waitpid(pid, &status, WNOHANG) == pid) return status;
     std::this_thread::sleep_for(20ms);
   }
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
   return std::nullopt;
+}
+
+// The exit status (128 + signal when killed), or nullopt when the child did
+// not end in time; it is then killed.
+inline std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout) {
+  const auto status = waitStatus(pid, timeout);
+  if (!status) return std::nullopt;
+  return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
+}
+
+// How a child ended, told apart where waitExit cannot: "exit N", "killed by
+// SIGNAME", or "still running" (it is then killed).
+inline std::string waitEnd(pid_t pid, std::chrono::milliseconds timeout) {
+  const auto status = waitStatus(pid, timeout);
+  if (!status) return "still running";
+  if (WIFEXITED(*status)) return "exit " + std::to_string(WEXITSTATUS(*status));
+  const char* name = ::sigabbrev_np(WTERMSIG(*status));
+  return std::string("killed by SIG") + (name ? name : std::to_string(WTERMSIG(*status)).c_str());
 }
 
 inline int run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
@@ -81,15 +100,21 @@ inline std::string firstLineOf(const std::string& command) {
   return line;
 }
 
-// One Xvfb for a test suite: start() in SetUpTestSuite, stop() in
-// TearDownTestSuite. Sets DISPLAY for the test process and its children.
-class XvfbServer {
+// An Xvfb of one's own on a free display (-displayfd): for tests that kill
+// the server under a running program. Stopped (SIGTERM) when destroyed.
+class Xvfb {
  public:
-  static std::string start(const char* screen = "1280x800x24") {
+  Xvfb() = default;
+  Xvfb(const Xvfb&) = delete;
+  Xvfb& operator=(const Xvfb&) = delete;
+  ~Xvfb() { kill(SIGTERM); }
+
+  // The display name (":N"), or "" when the server did not start.
+  std::string start(const char* screen = "1280x800x24") {
     int fds[2];
     if (::pipe(fds) != 0) return {};
-    pid() = ::fork();
-    if (pid() == 0) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
       ::close(fds[0]);
       std::string fd = std::to_string(fds[1]);
       int devnull = ::open("/dev/null", O_WRONLY);
@@ -105,26 +130,46 @@ class XvfbServer {
     while (::poll(&p, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     ::close(fds[0]);
     if (number.empty()) return {};
-    display() = ":" + number;
-    ::setenv("DISPLAY", display().c_str(), 1);
-    return display();
+    display_ = ":" + number;
+    return display_;
   }
-  static void stop() {
-    if (pid() > 0) {
-      ::kill(pid(), SIGTERM);
-      ::waitpid(pid(), nullptr, 0);
-      pid() = -1;
-    }
+  // Ends the server with `signal` and waits for it. A server killed with
+  // SIGKILL leaves its lock file behind, which the next Xvfb on that number
+  // finds stale and takes over; removing it here could remove a newer
+  // server's.
+  void kill(int signal) {
+    if (pid_ <= 0) return;
+    ::kill(pid_, signal);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
   }
-  static std::string& display() {
-    static std::string d;
-    return d;
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+// One Xvfb for a test suite: start() in SetUpTestSuite, stop() in
+// TearDownTestSuite. Sets DISPLAY for the test process and its children.
+class XvfbServer {
+ public:
+  static std::string start(const char* screen = "1280x800x24") {
+    server() = std::make_unique<Xvfb>();
+    const std::string display = server()->start(screen);
+    if (!display.empty()) ::setenv("DISPLAY", display.c_str(), 1);
+    return display;
+  }
+  static void stop() { server().reset(); }
+  static const std::string& display() {
+    static const std::string none;
+    return server() ? server()->display() : none;
   }
 
  private:
-  static pid_t& pid() {
-    static pid_t p = -1;
-    return p;
+  static std::unique_ptr<Xvfb>& server() {
+    static std::unique_ptr<Xvfb> s;
+    return s;
   }
 };
 
