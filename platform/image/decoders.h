@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -107,13 +108,16 @@ struct LibraryMessages {
 // `decoder` as origin and the file's path, and how many more there were.
 void tellNotes(const Bytes& bytes, const char* decoder, const LibraryMessages& messages);
 
-// While it lives, the process's standard error (descriptor 2) goes to a
-// memory file, for libraries that print by themselves (libde265 writes
-// "SPS error: ..." lines straight to stderr, from libheif's decoding
-// threads too). finish() puts the real stderr back and adds what was printed
-// to `messages`, line by line. Captures on several threads wait for each
-// other. Without a descriptor 2, or when no memory file can be had, nothing
-// is captured and the library prints as it would.
+// While it lives, what is printed through C's stderr stream goes to memory
+// instead, for libraries that print by themselves (libde265 writes
+// "SPS error: ..." lines with fprintf(stderr), from libheif's decoding
+// threads too). finish() puts the real stream back and adds what was printed
+// to `messages`, line by line. Only the stream variable is swapped (glibc
+// lets a program set it): descriptor 2 stays where it is, so lines the rest
+// of the process writes there (the engine's progress bar, its last word when
+// the X server goes) are neither caught nor lost. Captures on several
+// threads wait for each other. When no memory stream can be had, nothing is
+// captured and the library prints as it would.
 class StderrCapture {
  public:
   StderrCapture();
@@ -123,8 +127,10 @@ class StderrCapture {
   void finish(LibraryMessages* messages);
 
  private:
-  int saved_ = -1;
-  int memory_ = -1;
+  std::FILE* saved_ = nullptr;
+  std::FILE* memory_ = nullptr;
+  char* text_ = nullptr;
+  std::size_t size_ = 0;
   bool locked_ = false;
 };
 

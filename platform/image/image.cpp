@@ -4,7 +4,6 @@
 // shares, and the capture of the libraries' own messages. The decoders
 // themselves live in one file per format.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -222,7 +222,7 @@ void tellNotes(const Bytes& bytes, const char* decoder, const LibraryMessages& m
 
 namespace {
 
-// One capture at a time: two would restore each other's descriptor.
+// One capture at a time: two would put each other's stream back.
 std::mutex& captureMutex() {
   static std::mutex m;
   return m;
@@ -235,49 +235,30 @@ constexpr std::size_t kMaxCapturedBytes = 64 << 10;
 StderrCapture::StderrCapture() {
   captureMutex().lock();
   locked_ = true;
-  std::fflush(stderr);
-  // Kept above 2, so that a process started without a descriptor 2 does
-  // not have the memory file taken for its stderr.
-  saved_ = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
-  if (saved_ < 0) return;
-  const int memory = ::memfd_create("decoder-messages", MFD_CLOEXEC);
-  if (memory >= 0) {
-    memory_ = ::fcntl(memory, F_DUPFD_CLOEXEC, 3);
-    ::close(memory);
-  }
-  if (memory_ < 0 || ::dup2(memory_, 2) < 0) {
-    if (memory_ >= 0) ::close(memory_);
-    ::close(saved_);
-    memory_ = saved_ = -1;
-  }
+  memory_ = ::open_memstream(&text_, &size_);
+  if (memory_ == nullptr) return;
+  saved_ = stderr;
+  std::fflush(saved_);
+  stderr = memory_;
 }
 
 void StderrCapture::finish(LibraryMessages* messages) {
-  if (saved_ >= 0) {
-    std::fflush(stderr);
-    ::dup2(saved_, 2);
-    ::close(saved_);
-    saved_ = -1;
-    // What was printed, from the start; a library that printed more than
-    // this has said all a person can use in the first lines.
-    char buffer[kMaxCapturedBytes + 1];
-    std::size_t size = 0;
-    while (size < kMaxCapturedBytes) {
-      const ssize_t n = ::pread(memory_, buffer + size, kMaxCapturedBytes - size, static_cast<off_t>(size));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      size += static_cast<std::size_t>(n);
+  if (memory_ != nullptr) {
+    stderr = saved_;
+    std::fclose(memory_);  // sets text_ and size_ for the last time
+    memory_ = nullptr;
+    // A library that printed more than this has said all a person can use
+    // in its first lines.
+    const std::size_t size = std::min(size_, kMaxCapturedBytes);
+    for (std::size_t at = 0; messages != nullptr && text_ != nullptr && at < size;) {
+      std::size_t end = at;
+      while (end < size && text_[end] != '\n') ++end;
+      text_[end < size ? end : size] = '\0';  // open_memstream leaves room for a final NUL
+      messages->add(text_ + at);
+      at = end + 1;
     }
-    ::close(memory_);
-    memory_ = -1;
-    buffer[size] = '\0';
-    for (char* line = buffer; messages != nullptr && line < buffer + size;) {
-      char* end = std::strchr(line, '\n');
-      if (end != nullptr) *end = '\0';
-      messages->add(line);
-      if (end == nullptr) break;
-      line = end + 1;
-    }
+    std::free(text_);
+    text_ = nullptr;
   }
   if (locked_) {
     locked_ = false;

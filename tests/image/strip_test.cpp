@@ -14,9 +14,11 @@
 #include <cstdio>
 #include <map>
 #include <numeric>
+#include <thread>
 
 #include "image/pixels.h"
 #include "platform/error_sink.h"
+#include "platform/image/decoders.h"
 
 namespace {
 
@@ -303,6 +305,38 @@ TEST(LibraryNotes, WhatTheHeifDecoderPrintsByItselfIsANoteAndStderrStaysClean) {
                           [](const Error& e) { return e.message.starts_with("SPS error"); }),
             1);
   for (const Error& note : heard->notes) EXPECT_EQ(note.path, path);
+}
+
+// What a library prints through the stderr stream while a capture lasts is
+// caught, line by line, duplicates once; what the rest of the process writes
+// to descriptor 2 meanwhile (the engine's progress bar and its last word
+// come from threads of their own) still goes there, and is not taken for
+// the library's.
+TEST(LibraryNotes, ACaptureTakesTheStderrStreamAndLeavesDescriptorTwoAlone) {
+  TempDir dir;
+  const StderrToFile err(dir / "stderr");
+  plat::image::detail::LibraryMessages messages;
+  {
+    plat::image::detail::StderrCapture capture;
+    std::fprintf(stderr, "SPS error: one\nSPS error: two\n");
+    std::fprintf(stderr, "SPS error: one\n");
+    std::thread([] { [[maybe_unused]] auto n = ::write(2, "[####....] 3/8 frames\n", 22); }).join();
+    capture.finish(&messages);
+  }
+  ASSERT_EQ(messages.kept, 2);
+  EXPECT_STREQ(messages.text[0], "SPS error: one");
+  EXPECT_STREQ(messages.text[1], "SPS error: two");
+  EXPECT_EQ(messages.more, 0);
+  EXPECT_EQ(err.text(), "[####....] 3/8 frames\n");
+  std::fprintf(stderr, "after\n");
+  EXPECT_EQ(err.text(), "[####....] 3/8 frames\nafter\n") << "the stream is the process's again";
+
+  // A chatty library: the first few distinct lines are kept, the rest counted.
+  plat::image::detail::LibraryMessages many;
+  for (const char* line : {"a", "b", "a\n", "c", "d", "e", "", "f"}) many.add(line);
+  EXPECT_EQ(many.kept, plat::image::detail::LibraryMessages::kKept);
+  EXPECT_STREQ(many.text[3], "d");
+  EXPECT_EQ(many.more, 2);
 }
 
 }  // namespace
