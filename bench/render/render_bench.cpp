@@ -5,7 +5,7 @@
 // the timed frames; the argument picks the slot effect (0 none, 8 emboss,
 // 10 edges; the library runs the same code for every effect, so they should
 // cost the same) and whether the next picture is fading in. The ratio benchmark alternates the two frames in one loop and
-// reports saver / pass-through (the target is at most 2) and frames per
+// reports saver / pass-through (the target is at most 1.6) and frames per
 // second of both. cpu_ratio is the same ratio in the process's CPU time
 // (the rasteriser's threads included): it moves less than the wall-clock
 // ratio when other jobs share the machine.

@@ -1,6 +1,8 @@
 // Command recording and execution: encoders append commands to a pass of
-// their buffer; commit replays the passes in GL in order, presents the
-// drawables and places a fence that waitUntilCompleted waits for.
+// their buffer; commit replays the passes in GL in order (a pass into a
+// drawable of the window's size draws straight into the window's back
+// buffer), presents the drawables and places a fence that
+// waitUntilCompleted waits for.
 #include "platform/gpu/command_buffer.h"
 
 #include <atomic>
@@ -10,6 +12,7 @@
 #include "platform/gpu/command_queue.h"
 #include "platform/gpu/gl_core.h"
 #include "platform/gpu/metal_layer.h"
+#include "platform/gpu/window_surface.h"
 
 namespace plat::gpu {
 
@@ -45,11 +48,26 @@ GLenum glPrimitive(PrimitiveType type) {
   return GL_TRIANGLES;
 }
 
+// Binds the pass's target: a texture's framebuffer, or a window's back
+// buffer (framebuffer 0 of its surface), turned so that the target's top row
+// is the window's top row. False when neither can be had.
+bool bindTarget(Core& core, const Texture& texture) {
+  if (WindowSurface* window = texture.backBufferOf()) {
+    if (!window->makeCurrent()) return false;
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    if (core.clipControl()) glClipControlEXT(GL_UPPER_LEFT_EXT, GL_NEGATIVE_ONE_TO_ONE_EXT);
+    return true;
+  }
+  const GLuint framebuffer = texture.framebuffer();
+  if (framebuffer == 0) return false;
+  glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  return true;
+}
+
 void runPass(Core& core, const RecordedPass& pass) {
   const RenderPassColorAttachment& target = pass.descriptor.colorAttachments[0];
-  const GLuint framebuffer = target.texture->framebuffer();
-  if (framebuffer == 0) return;
-  glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  if (!bindTarget(core, *target.texture)) return;
+  const bool toWindow = target.texture->backBufferOf() != nullptr;
   glViewport(0, 0, static_cast<GLsizei>(target.texture->width()), static_cast<GLsizei>(target.texture->height()));
   if (target.loadAction == LoadAction::Clear) {
     glClearColor(static_cast<GLfloat>(target.clearColor.red), static_cast<GLfloat>(target.clearColor.green),
@@ -57,7 +75,7 @@ void runPass(Core& core, const RecordedPass& pass) {
     glClear(GL_COLOR_BUFFER_BIT);
   }
 
-  const RenderPipelineState* pipeline = nullptr;
+  RenderPipelineState* pipeline = nullptr;
   const Texture* textures[kMaxFragmentTextures] = {};
   const std::vector<std::uint8_t>* params = nullptr;
   std::vector<std::uint8_t> padded;
@@ -69,7 +87,15 @@ void runPass(Core& core, const RecordedPass& pass) {
       case Command::Kind::Bytes: params = &c.bytes; break;
       case Command::Kind::Draw: {
         if (pipeline == nullptr || c.count == 0) break;  // nothing to draw with: dropped
-        glUseProgram(pipeline->glProgram());
+        if (!toWindow) {
+          glUseProgram(pipeline->glProgram());
+        } else {
+          const GLuint program = pipeline->windowProgram();
+          if (program == 0) break;  // dropped like a draw without a pipeline
+          glUseProgram(program);
+          if (pipeline->windowHeightLocation() >= 0)
+            glUniform1f(pipeline->windowHeightLocation(), static_cast<GLfloat>(target.texture->height()));
+        }
         for (std::size_t i = 0; i < kMaxFragmentTextures; ++i) {
           glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
           glBindTexture(GL_TEXTURE_2D, textures[i] != nullptr ? textures[i]->glName() : 0);
@@ -103,6 +129,8 @@ void runPass(Core& core, const RecordedPass& pass) {
   }
   glActiveTexture(GL_TEXTURE0);
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  // Whatever draws into the window after the pass finds GL's own origin.
+  if (toWindow && core.clipControl()) glClipControlEXT(GL_LOWER_LEFT_EXT, GL_NEGATIVE_ONE_TO_ONE_EXT);
 }
 
 }  // namespace

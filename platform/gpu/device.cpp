@@ -46,10 +46,10 @@ Error pipelineError(std::string message) { return Error{ErrorKind::ShaderLibrary
 Error textureRefusal(std::string message) { return Error{ErrorKind::Gpu, "texture", std::move(message), {}}; }
 
 // 0 with *error set on failure; the shader is counted while it lives.
-GLuint compile(GLenum type, const Function& function, std::optional<Error>* error) {
+GLuint compile(GLenum type, const Function& function, const std::string& text, std::optional<Error>* error) {
   GLuint shader = glCreateShader(type);
   detail::countGLObjects(1);
-  const char* source = function.source().c_str();
+  const char* source = text.c_str();
   glShaderSource(shader, 1, &source, nullptr);
   glCompileShader(shader);
   GLint ok = GL_FALSE;
@@ -137,14 +137,25 @@ ErrorOr<std::shared_ptr<RenderPipelineState>> Device::newRenderPipelineState(
   if (!core_->makeCurrent()) {
     return report(Error{ErrorKind::Device, "egl", "the GL context cannot be made current", {}});
   }
-  std::optional<Error> compileError;
-  GLuint vs = compile(GL_VERTEX_SHADER, *vertex, &compileError);
-  if (vs == 0) return report(std::move(*compileError));
-  GLuint fs = compile(GL_FRAGMENT_SHADER, *fragment, &compileError);
+  std::size_t blockSize = 0;
+  std::optional<Error> linkError;
+  const GLuint program =
+      detail::linkProgram(*vertex, vertex->source(), *fragment, fragment->source(), &blockSize, &linkError);
+  if (program == 0) return report(std::move(*linkError));
+  return std::make_shared<RenderPipelineState>(core_, program, blockSize, vertex, fragment);
+}
+
+namespace detail {
+
+GLuint linkProgram(const Function& vertex, const std::string& vertexText, const Function& fragment,
+                   const std::string& fragmentText, std::size_t* paramsBlockSize, std::optional<Error>* error) {
+  GLuint vs = compile(GL_VERTEX_SHADER, vertex, vertexText, error);
+  if (vs == 0) return 0;
+  GLuint fs = compile(GL_FRAGMENT_SHADER, fragment, fragmentText, error);
   if (fs == 0) {
     glDeleteShader(vs);
     detail::countGLObjects(-1);
-    return report(std::move(*compileError));
+    return 0;
   }
   GLuint program = glCreateProgram();
   detail::countGLObjects(1);
@@ -160,11 +171,10 @@ ErrorOr<std::shared_ptr<RenderPipelineState>> Device::newRenderPipelineState(
   GLint linked = GL_FALSE;
   glGetProgramiv(program, GL_LINK_STATUS, &linked);
   if (linked != GL_TRUE) {
-    Error failure =
-        pipelineError("'" + vertex->name() + "' and '" + fragment->name() + "' do not link: " + programLog(program));
+    *error = pipelineError("'" + vertex.name() + "' and '" + fragment.name() + "' do not link: " + programLog(program));
     glDeleteProgram(program);
     detail::countGLObjects(-1);
-    return report(std::move(failure));
+    return 0;
   }
 
   // Bindings by name, set once: sampler texN reads texture unit N, the
@@ -176,25 +186,50 @@ ErrorOr<std::shared_ptr<RenderPipelineState>> Device::newRenderPipelineState(
     if (location >= 0) glUniform1i(location, static_cast<GLint>(i));
   }
   glUseProgram(0);
-  std::size_t blockSize = 0;
+  *paramsBlockSize = 0;
   const GLuint block = glGetUniformBlockIndex(program, "Params");
   if (block != GL_INVALID_INDEX) {
     glUniformBlockBinding(program, block, 0);
     GLint size = 0;
     glGetActiveUniformBlockiv(program, block, GL_UNIFORM_BLOCK_DATA_SIZE, &size);
-    blockSize = size > 0 ? static_cast<std::size_t>(size) : 0;
+    *paramsBlockSize = size > 0 ? static_cast<std::size_t>(size) : 0;
   }
-  return std::make_shared<RenderPipelineState>(core_, program, blockSize);
+  return program;
 }
 
+}  // namespace detail
+
 RenderPipelineState::RenderPipelineState(std::shared_ptr<detail::Core> core, std::uint32_t program,
-                                         std::size_t paramsBlockSize)
-    : core_(std::move(core)), program_(program), paramsBlockSize_(paramsBlockSize) {}
+                                         std::size_t paramsBlockSize, std::shared_ptr<Function> vertex,
+                                         std::shared_ptr<Function> fragment)
+    : core_(std::move(core)),
+      program_(program),
+      paramsBlockSize_(paramsBlockSize),
+      vertex_(std::move(vertex)),
+      fragment_(std::move(fragment)) {}
+
+std::uint32_t RenderPipelineState::windowProgram() {
+  if (windowProgram_ != 0 || windowFailed_ || !vertex_ || !fragment_) return windowProgram_;
+  const bool keepY = !core_->clipControl();
+  std::size_t blockSize = 0;
+  std::optional<Error> linkError;
+  windowProgram_ = detail::linkProgram(*vertex_, vertex_->windowSource(keepY), *fragment_,
+                                       fragment_->windowSource(keepY), &blockSize, &linkError);
+  windowFailed_ = windowProgram_ == 0;
+  // Reported once: the pipeline cannot draw into a window.
+  if (windowFailed_) report(std::move(*linkError));
+  if (windowProgram_ != 0) windowHeightLocation_ = glGetUniformLocation(windowProgram_, "quelltrine_windowHeight");
+  return windowProgram_;
+}
 
 RenderPipelineState::~RenderPipelineState() {
   if (!core_->makeCurrent()) return;
   glDeleteProgram(program_);
   detail::countGLObjects(-1);
+  if (windowProgram_ != 0) {
+    glDeleteProgram(windowProgram_);
+    detail::countGLObjects(-1);
+  }
 }
 
 std::shared_ptr<Device> createSystemDefaultDevice() {

@@ -78,6 +78,9 @@ void failNextTextures(int n);
 // Devices created from now on act as if GL had no BGRA texture, upload or
 // read-back extension, to exercise the RGBA fallbacks.
 void pretendNoBgraExtensions(bool pretend);
+// Devices created from now on act as if GL had no EXT_clip_control, so that
+// passes into windows take the vertex wrapper's way to turn y over.
+void pretendNoClipControl(bool pretend);
 // Textures, framebuffers, programs, shaders, buffers and vertex arrays made
 // by this layer and not yet deleted.
 std::size_t liveGLObjectCount();

@@ -10,6 +10,7 @@ namespace plat::gpu::detail {
 namespace {
 std::atomic<long> liveObjects{0};
 std::atomic<bool> noBgraExtensions{false};
+std::atomic<bool> noClipControl{false};
 }
 
 std::atomic<int> seamCommandBuffers{0}, seamEncoders{0}, seamDrawables{0}, seamTextures{0};
@@ -47,6 +48,7 @@ ErrorOr<std::shared_ptr<Core>> Core::create(void* x11Display) {
   core->bgraTextures_ = bgraAllowed && epoxy_has_gl_extension("GL_EXT_texture_format_BGRA8888");
   core->bgraReadback_ = bgraAllowed && epoxy_has_gl_extension("GL_EXT_read_format_bgra");
   core->bgraRenderable_ = core->bgraTextures_ && core->probeBgraRenderable();
+  core->clipControl_ = !noClipControl.load() && epoxy_has_gl_extension("GL_EXT_clip_control");
 
   glGenVertexArrays(1, &core->emptyVertexArray_);
   glGenBuffers(1, &core->paramsBuffer_);
@@ -99,6 +101,7 @@ void failNextEncoders(int n) { detail::seamEncoders = n; }
 void failNextDrawables(int n) { detail::seamDrawables = n; }
 void failNextTextures(int n) { detail::seamTextures = n; }
 void pretendNoBgraExtensions(bool pretend) { detail::noBgraExtensions = pretend; }
+void pretendNoClipControl(bool pretend) { detail::noClipControl = pretend; }
 std::size_t liveGLObjectCount() {
   // A negative count (a name deleted twice) shows up as a huge number.
   return static_cast<std::size_t>(detail::liveObjects.load());

@@ -39,6 +39,9 @@ class Core {
   bool bgraRenderable() const { return bgraRenderable_; }
   // EXT_read_format_bgra: glReadPixels straight into B,G,R,A bytes.
   bool bgraReadback() const { return bgraReadback_; }
+  // EXT_clip_control: a pass into a window turns y over with an upper-left
+  // clip origin instead of telling the vertex wrapper (library.h).
+  bool clipControl() const { return clipControl_; }
 
   GLuint emptyVertexArray() const { return emptyVertexArray_; }
   GLuint paramsBuffer() const { return paramsBuffer_; }
@@ -52,6 +55,7 @@ class Core {
   bool bgraTextures_ = false;
   bool bgraRenderable_ = false;
   bool bgraReadback_ = false;
+  bool clipControl_ = false;
   GLuint emptyVertexArray_ = 0;
   GLuint paramsBuffer_ = 0;
 };

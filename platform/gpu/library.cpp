@@ -15,15 +15,66 @@ constexpr const char* kStagePreamble =
     "precision highp int;\n"
     "precision highp sampler2D;\n";
 
-// The vertex stage's main is renamed so that a wrapper can flip y after it:
-// the target's top row must land in GL row 0, which is memory row 0.
-constexpr const char* kVertexRename = "#define main quelltrine_vertex_main\n";
+// Both stages' mains are renamed so that the library can wrap them. A pass
+// into a window compiles the same text with QUELLTRINE_WINDOW defined (and
+// QUELLTRINE_KEEP_Y where the driver cannot turn y over with its clip
+// origin); a pass into a texture gets the plain text, which costs nothing
+// beyond the function itself.
+//
+// The vertex wrapper flips y after the function: a texture's top row must
+// land in GL row 0, which is memory row 0. A window's top row is its last GL
+// row, so a pass into a window either keeps y or undoes the flip with an
+// upper-left clip origin.
+constexpr const char* kVertexPrologue = "#define main quelltrine_vertex_main\n";
 constexpr const char* kVertexEpilogue =
     "\n#undef main\n"
     "void main() {\n"
     "  quelltrine_vertex_main();\n"
+    "#ifndef QUELLTRINE_KEEP_Y\n"
     "  gl_Position.y = -gl_Position.y;\n"
+    "#endif\n"
     "}\n";
+
+// In a window GL counts fragment rows from the bottom; the fragment wrapper
+// counts them from the top again, for gl_FragCoord and for the sign of dFdy,
+// which the body reaches under these names.
+constexpr const char* kFragmentPrologue =
+    "#ifdef QUELLTRINE_WINDOW\n"
+    "uniform float quelltrine_windowHeight;\n"
+    "vec4 quelltrine_FragCoord;\n"
+    "float quelltrine_dFdy(float v) { return -dFdy(v); }\n"
+    "vec2 quelltrine_dFdy(vec2 v) { return -dFdy(v); }\n"
+    "vec3 quelltrine_dFdy(vec3 v) { return -dFdy(v); }\n"
+    "vec4 quelltrine_dFdy(vec4 v) { return -dFdy(v); }\n"
+    "#else\n"
+    "#define quelltrine_FragCoord gl_FragCoord\n"
+    "#define quelltrine_dFdy dFdy\n"
+    "#endif\n"
+    "#define main quelltrine_fragment_main\n";
+constexpr const char* kFragmentEpilogue =
+    "\n#undef main\n"
+    "void main() {\n"
+    "#ifdef QUELLTRINE_WINDOW\n"
+    "  quelltrine_FragCoord = vec4(gl_FragCoord.x, quelltrine_windowHeight - gl_FragCoord.y, gl_FragCoord.zw);\n"
+    "#endif\n"
+    "  quelltrine_fragment_main();\n"
+    "}\n";
+
+// `from` replaced by `to` wherever it stands as a whole identifier.
+std::string renameIdentifier(const std::string& text, const std::string& from, const std::string& to) {
+  auto identifierChar = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  };
+  std::string out;
+  std::size_t done = 0;
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + from.size())) {
+    const std::size_t end = at + from.size();
+    if ((at > 0 && identifierChar(text[at - 1])) || (end < text.size() && identifierChar(text[end]))) continue;
+    out.append(text, done, at - done).append(to);
+    done = end;
+  }
+  return out.append(text, done, std::string::npos);
+}
 
 struct Section {
   std::string name;
@@ -101,14 +152,26 @@ ErrorOr<std::shared_ptr<Library>> Library::parseQuietly(const std::string& text)
 
   auto library = std::make_shared<Library>();
   for (const Section& s : sections) {
+    const bool vertex = s.stage == FunctionStage::Vertex;
+    std::string code;
+    if (haveCommon) code += "#line " + std::to_string(common.firstLine) + "\n" + common.body;
+    code += "#line " + std::to_string(s.firstLine) + "\n" + s.body;
+    if (!vertex) code = renameIdentifier(renameIdentifier(code, "gl_FragCoord", "quelltrine_FragCoord"), "dFdy",
+                                         "quelltrine_dFdy");
     std::string source = kStagePreamble;
-    if (s.stage == FunctionStage::Vertex) source += kVertexRename;
-    if (haveCommon) source += "#line " + std::to_string(common.firstLine) + "\n" + common.body;
-    source += "#line " + std::to_string(s.firstLine) + "\n" + s.body;
-    if (s.stage == FunctionStage::Vertex) source += kVertexEpilogue;
+    source += vertex ? kVertexPrologue : kFragmentPrologue;
+    source += code;
+    source += vertex ? kVertexEpilogue : kFragmentEpilogue;
     library->functions_.push_back(std::make_shared<Function>(s.name, s.stage, std::move(source)));
   }
   return library;
+}
+
+std::string Function::windowSource(bool keepY) const {
+  // After the #version line, which must stay first.
+  const std::size_t line = source_.find('\n') + 1;
+  return source_.substr(0, line) + "#define QUELLTRINE_WINDOW 1\n" + (keepY ? "#define QUELLTRINE_KEEP_Y 1\n" : "") +
+         source_.substr(line);
 }
 
 std::shared_ptr<Function> Library::newFunctionWithName(const std::string& name) const {

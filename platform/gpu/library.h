@@ -25,15 +25,19 @@
 //
 // Coordinates (the module thinks with the top-left origin of its platform):
 //   A vertex function writes gl_Position with y = +1 at the TOP of the
-//   target; the library appends a wrapper that negates gl_Position.y so that
-//   the top row of the target lands in memory row 0 of the render texture.
-//   In a fragment function, gl_FragCoord.xy therefore counts pixels from the
-//   top-left corner of the target (y downwards), and a texture coordinate
-//   (0,0) samples the first byte row (the top) of a texture. A full-screen
-//   vertex function passes uv = (0,0) at the top-left, (1,1) bottom-right.
+//   target; the library wraps it so that the top row of the target lands in
+//   memory row 0 of a render texture and in the top row of a window. In a
+//   fragment function, gl_FragCoord.xy counts pixels from the top-left
+//   corner of the target (y downwards) and dFdy is taken downwards, for a
+//   texture and a window alike; the library renames both in fragment
+//   sources to keep that true in a window, where GL counts from the bottom.
+//   A texture coordinate (0,0) samples the first byte row (the top) of a
+//   texture. A full-screen vertex function passes uv = (0,0) at the
+//   top-left, (1,1) bottom-right.
+//   Names that begin with quelltrine_ are the library's own.
 //
-// What this does NOT do: no vertex buffers, no includes, no specialisation,
-// no binary caching.
+// What this does NOT do: no vertex buffers, no includes, no #extension
+// lines, no specialisation, no binary caching.
 #pragma once
 
 #include <cstdint>
@@ -53,8 +57,12 @@ class Function {
       : name_(std::move(name)), stage_(stage), source_(std::move(source)) {}
   const std::string& name() const { return name_; }
   FunctionStage stage() const { return stage_; }
-  // The complete GLSL ES source of this stage, ready for glShaderSource.
+  // The complete GLSL ES source of this stage, ready for glShaderSource, for
+  // a pass into a texture.
   const std::string& source() const { return source_; }
+  // The same for a pass into a window. keepY: the vertex wrapper keeps y as
+  // the function wrote it (no upper-left clip origin to turn it over).
+  std::string windowSource(bool keepY) const;
 
  private:
   std::string name_;

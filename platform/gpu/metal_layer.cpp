@@ -1,5 +1,5 @@
-// The backing layer over an EGL window surface and the present of its
-// drawables (see metal_layer.h).
+// The backing layer over an EGL window surface, its drawables and their
+// present (see metal_layer.h and window_surface.h).
 #include "platform/gpu/metal_layer.h"
 
 #include <cmath>
@@ -7,30 +7,30 @@
 
 #include "platform/error_sink.h"
 #include "platform/gpu/gl_core.h"
+#include "platform/gpu/window_surface.h"
 
 namespace plat::gpu {
 
 namespace detail {
 
-// An EGL window surface; drawables in flight keep it alive after their layer
-// has moved to another window.
-class WindowSurface {
- public:
-  WindowSurface(std::shared_ptr<Core> core, EGLSurface surface) : core_(std::move(core)), surface_(surface) {}
-  ~WindowSurface() { core_->egl().destroySurface(surface_); }
-  WindowSurface(const WindowSurface&) = delete;
-  WindowSurface& operator=(const WindowSurface&) = delete;
+WindowSurface::WindowSurface(std::shared_ptr<Core> core, EGLSurface surface)
+    : core_(std::move(core)), surface_(surface) {}
 
-  bool size(int* width, int* height) const { return core_->egl().surfaceSize(surface_, width, height); }
+WindowSurface::~WindowSurface() { core_->egl().destroySurface(surface_); }
 
-  void present(const Texture& texture, Overlay* overlay) {
-    EglContext& egl = core_->egl();
-    int width = 0, height = 0;
+bool WindowSurface::size(int* width, int* height) const { return core_->egl().surfaceSize(surface_, width, height); }
+
+bool WindowSurface::makeCurrent() { return core_->egl().makeCurrent(surface_); }
+
+void WindowSurface::present(const Texture& texture, Overlay* overlay) {
+  EglContext& egl = core_->egl();
+  // A lost X server: no present at all; the host notices the loss itself.
+  if (!egl.windowSystemAlive()) return;
+  int width = 0, height = 0;
+  if (!egl.makeCurrent(surface_) || !egl.surfaceSize(surface_, &width, &height)) return;
+  if (texture.backBufferOf() != this) {
     const GLuint source = texture.framebuffer();
-    // A lost X server: no present at all, so that nothing waits on or loops
-    // over the dead connection; the host notices the loss itself.
-    if (!egl.windowSystemAlive()) return;
-    if (source == 0 || !egl.makeCurrent(surface_) || !egl.surfaceSize(surface_, &width, &height)) return;
+    if (source == 0) return;
     glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     // Texture row 0 is the top of the picture, the window's row 0 its bottom:
@@ -39,14 +39,13 @@ class WindowSurface {
     glBlitFramebuffer(0, 0, static_cast<GLint>(texture.width()), static_cast<GLint>(texture.height()), 0, height,
                       width, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    if (overlay != nullptr) overlay->drawInto(core_, width, height);
-    egl.swapBuffers(surface_);
   }
-
- private:
-  std::shared_ptr<Core> core_;
-  EGLSurface surface_;
-};
+  // The frame is complete in the back buffer here, framebuffer 0 is bound
+  // and GL's origin is its default: the overlay goes over it, then the swap
+  // shows both.
+  if (overlay != nullptr) overlay->drawInto(core_, width, height);
+  egl.swapBuffers(surface_);
+}
 
 }  // namespace detail
 
@@ -59,15 +58,17 @@ MetalLayer::~MetalLayer() = default;
 
 void MetalLayer::setDevice(std::shared_ptr<Device> device) {
   if (device == device_) return;
-  surface_.reset();
+  backBuffer_.reset();
   texture_.reset();
+  surface_.reset();
   device_ = std::move(device);
 }
 
 void MetalLayer::setNativeWindow(const plat::ui::NativeWindowHandle& handle) {
   if (handle.display == window_.display && handle.window == window_.window) return;
-  surface_.reset();
+  backBuffer_.reset();
   texture_.reset();
+  surface_.reset();
   window_ = handle;
 }
 
@@ -86,12 +87,12 @@ std::shared_ptr<Drawable> MetalLayer::nextDrawable() {
     }
     surface_ = std::make_shared<detail::WindowSurface>(core, *surface);
   }
+  int windowWidth = 0, windowHeight = 0;
+  if (!surface_->size(&windowWidth, &windowHeight)) return nullptr;
   double w = drawableSize_.width, h = drawableSize_.height;
   if (!(w >= 1.0 && h >= 1.0)) {  // no size set: the window's own
-    int sw = 0, sh = 0;
-    if (!surface_->size(&sw, &sh)) return nullptr;
-    w = sw;
-    h = sh;
+    w = windowWidth;
+    h = windowHeight;
   }
   const double limit = static_cast<double>(device_->limits().maxTextureSize);
   if (!(w >= 1.0 && h >= 1.0) || std::round(w) > limit || std::round(h) > limit) {
@@ -101,11 +102,23 @@ std::shared_ptr<Drawable> MetalLayer::nextDrawable() {
   }
   const auto width = static_cast<std::size_t>(std::round(w));
   const auto height = static_cast<std::size_t>(std::round(h));
+
+  TextureDescriptor descriptor = TextureDescriptor::texture2D(pixelFormat_, width, height, false);
+  descriptor.storageMode = StorageMode::Private;
+  if (framebufferOnly_ && width == static_cast<std::size_t>(windowWidth) &&
+      height == static_cast<std::size_t>(windowHeight)) {
+    // Drawn in place: no texture, no blit.
+    texture_.reset();
+    if (!backBuffer_ || backBuffer_->width() != width || backBuffer_->height() != height) {
+      descriptor.usage = TextureUsage::RenderTarget;
+      backBuffer_ = std::make_shared<Texture>(core, descriptor, surface_);
+    }
+    return std::make_shared<Drawable>(backBuffer_, surface_, overlay_);
+  }
+  backBuffer_.reset();
   if (!texture_ || texture_->width() != width || texture_->height() != height) {
     texture_.reset();
-    TextureDescriptor descriptor = TextureDescriptor::texture2D(pixelFormat_, width, height, false);
     descriptor.usage = TextureUsage::RenderTarget | TextureUsage::ShaderRead;
-    descriptor.storageMode = StorageMode::Private;
     texture_ = device_->newTexture(descriptor);
     if (!texture_) return nullptr;
   }

@@ -1,13 +1,17 @@
-// The GPU backing layer of a view and its drawables. A drawable's texture is
-// an ordinary render-target texture of drawableSize; presenting it blits it,
-// flipped to the window's bottom-up rows and scaled to the window's current
-// size, into the back buffer of the window's EGL surface and swaps without
-// waiting for vertical blank (the host paces its ticks). The surface is made
-// on the first drawable after a window is set and follows the window's size.
+// The GPU backing layer of a view and its drawables. A drawable of the
+// window's own size (in pixels) whose layer is framebuffer-only draws
+// straight into the back buffer of the window's EGL surface: its texture
+// stands for that buffer, and presenting it only swaps. Any other drawable
+// (another size, or a layer whose drawables may be sampled) gets an ordinary
+// render-target texture, which presenting blits, turned upright and scaled
+// to the window's current size, before the swap. Swaps do not wait for
+// vertical blank (the host paces its ticks). The surface is made on the
+// first drawable after a window is set and follows the window's size.
 // No window, no device, or a device that is not on the window's X display:
 // no drawable. An overlay, when the host sets one, is blended over each
-// presented frame just before the swap (overlay.h). The engine clears the window (setNativeWindow with an empty
-// handle) before it destroys the X window, so that the surface goes first.
+// presented frame just before the swap (overlay.h). The engine clears the
+// window (setNativeWindow with an empty handle) before it destroys the X
+// window, so that the surface goes first.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +34,11 @@ class Drawable {
   Drawable(std::shared_ptr<Texture> texture, std::shared_ptr<detail::WindowSurface> surface,
            std::shared_ptr<Overlay> overlay = nullptr)
       : texture_(std::move(texture)), surface_(std::move(surface)), overlay_(std::move(overlay)) {}
+  // The window's back buffer (a render target only), or a texture that is
+  // blitted at present.
   std::shared_ptr<Texture> texture() const { return texture_; }
-  // Blits and swaps now; called by CommandBuffer::commit.
+  // Shows the frame now (blit where needed, swap); called by
+  // CommandBuffer::commit.
   void present();
 
  private:
@@ -47,6 +54,8 @@ class MetalLayer : public plat::ui::Layer {
 
   PixelFormat pixelFormat() const { return pixelFormat_; }
   void setPixelFormat(PixelFormat format) { pixelFormat_ = format; }
+  // true (the default): drawables are only drawn into, never sampled or
+  // read, so one of the window's size can be its back buffer.
   bool framebufferOnly() const { return framebufferOnly_; }
   void setFramebufferOnly(bool value) { framebufferOnly_ = value; }
   std::shared_ptr<Device> device() const { return device_; }
@@ -59,8 +68,8 @@ class MetalLayer : public plat::ui::Layer {
   // when the surface cannot be made, or when the test seam says so; the
   // error sink hears of each but the first two, which are not failures (a
   // surface that cannot be made is of kind Device: nothing can be drawn).
-  // The drawable's texture is reused from frame to frame while its size
-  // stays.
+  // The drawable's texture is reused from frame to frame while its size and
+  // kind stay.
   std::shared_ptr<Drawable> nextDrawable();
 
   void setNativeWindow(const plat::ui::NativeWindowHandle& handle) override;
@@ -78,7 +87,8 @@ class MetalLayer : public plat::ui::Layer {
   plat::ui::Size drawableSize_;
   plat::ui::NativeWindowHandle window_;
   std::shared_ptr<detail::WindowSurface> surface_;
-  std::shared_ptr<Texture> texture_;
+  std::shared_ptr<Texture> texture_;     // blitted at present
+  std::shared_ptr<Texture> backBuffer_;  // stands for the surface's back buffer
   std::shared_ptr<Overlay> overlay_;
 };
 

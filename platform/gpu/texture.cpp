@@ -113,7 +113,15 @@ Texture::Texture(std::shared_ptr<detail::Core> core, const TextureDescriptor& de
                  detail::TexelStorage storage, std::size_t levels)
     : core_(std::move(core)), descriptor_(descriptor), glName_(glName), storage_(storage), levels_(levels) {}
 
+Texture::Texture(std::shared_ptr<detail::Core> core, const TextureDescriptor& descriptor,
+                 std::shared_ptr<detail::WindowSurface> backBufferOf)
+    : core_(std::move(core)),
+      descriptor_(descriptor),
+      storage_(TexelStorage::Bgra),
+      backBufferOf_(std::move(backBufferOf)) {}
+
 Texture::~Texture() {
+  if (backBufferOf_) return;  // owns no GL name
   if (!core_->makeCurrent()) return;  // the context is gone with its names
   GLuint framebuffers[2] = {framebuffer_, levelFramebuffer_};
   for (GLuint fb : framebuffers) {
@@ -127,7 +135,7 @@ Texture::~Texture() {
 }
 
 std::uint32_t Texture::framebuffer() const {
-  if (framebuffer_ != 0) return framebuffer_;
+  if (framebuffer_ != 0 || backBufferOf_) return framebuffer_;
   GLuint fb = 0;
   glGenFramebuffers(1, &fb);
   glBindFramebuffer(GL_FRAMEBUFFER, fb);
@@ -164,7 +172,8 @@ bool Texture::usableRegion(const Region& region, std::size_t mipmapLevel, std::s
   const std::size_t levelHeight = std::max<std::size_t>(height() >> mipmapLevel, 1);
   assert(mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight));
   assert(bytesPerRow >= region.size.width * 4);
-  return mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight) &&
+  assert(!backBufferOf_);
+  return !backBufferOf_ && mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight) &&
          bytesPerRow >= region.size.width * 4 && region.size.width != 0 && region.size.height != 0;
 }
 

@@ -28,6 +28,7 @@ struct TextureDescriptor {
 };
 
 namespace detail {
+class WindowSurface;
 // How the texel bytes sit in the GL texture. Bgra: GL_BGRA_EXT internal
 // format, red in the red channel. Rgba: GL_RGBA8, red in the red channel.
 // SwizzledBgra: GL_RGBA8 holding the memory bytes unchanged (B in the red
@@ -40,6 +41,11 @@ class Texture {
   // Made by Device and TextureLoader only; glName is owned from here on.
   Texture(std::shared_ptr<detail::Core> core, const TextureDescriptor& descriptor, std::uint32_t glName,
           detail::TexelStorage storage, std::size_t levels);
+  // The back buffer of a window surface, made by the layer for a drawable
+  // of the window's size: a render target only (no sampling, no CPU access),
+  // owning no GL name.
+  Texture(std::shared_ptr<detail::Core> core, const TextureDescriptor& descriptor,
+          std::shared_ptr<detail::WindowSurface> backBufferOf);
   ~Texture();
   Texture(const Texture&) = delete;
   Texture& operator=(const Texture&) = delete;
@@ -53,22 +59,24 @@ class Texture {
 
   // Writes B,G,R,A bytes into `region` of a level; rows are bytesPerRow apart
   // (>= width*4), the first one is the region's top row. Synchronous: the
-  // bytes may be reused on return. A region outside the level is a
-  // programming error.
+  // bytes may be reused on return. A region outside the level, or a back
+  // buffer, is a programming error.
   void replaceRegion(const Region& region, std::size_t mipmapLevel, const void* bytes, std::size_t bytesPerRow);
 
   // Reads `region` of a level as B,G,R,A rows, bytesPerRow apart, top row
   // first. Waits for GPU work that writes the texture. A texture the GPU
   // cannot read back (should not happen with BGRA8Unorm) leaves `out`
-  // untouched.
+  // untouched, and so does a back buffer (a programming error).
   void getBytes(void* out, std::size_t bytesPerRow, const Region& region, std::size_t mipmapLevel) const;
 
   // For the GL code of this layer.
   std::uint32_t glName() const { return glName_; }
   detail::TexelStorage texelStorage() const { return storage_; }
   // A framebuffer with this texture's level 0 as colour attachment 0, made
-  // on first use; 0 when GL refuses it.
+  // on first use; 0 when GL refuses it, and for a back buffer.
   std::uint32_t framebuffer() const;
+  // The window surface whose back buffer this texture is, else nullptr.
+  detail::WindowSurface* backBufferOf() const { return backBufferOf_.get(); }
   detail::Core& core() const { return *core_; }
 
  private:
@@ -80,6 +88,7 @@ class Texture {
   std::size_t levels_ = 1;
   mutable std::uint32_t framebuffer_ = 0;
   mutable std::uint32_t levelFramebuffer_ = 0;  // readback of levels above 0
+  std::shared_ptr<detail::WindowSurface> backBufferOf_;
 };
 
 }  // namespace plat::gpu

@@ -65,6 +65,8 @@ TEST_P(GpuBoth, BytesRoundTripAndSampleInBgraOrder) {
   renderOnce(target, "f_halves", {}, half);
   for (std::size_t y = 0; y < 6; ++y)
     EXPECT_EQ(read(*target, y, y), (y < 3 ? Bytes{0, 0, 255, 255} : Bytes{255, 0, 0, 255})) << "row " << y;
+  renderOnce(target, "f_down", {});  // derivatives run down and to the right
+  EXPECT_EQ(read(*target, 3, 3), (Bytes{255, 255, 255, 255}));
 }
 INSTANTIATE_TEST_SUITE_P(Texels, GpuBoth, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "RgbaFallback" : "Bgra"; });

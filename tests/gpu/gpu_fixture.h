@@ -13,7 +13,8 @@ using Bytes = std::vector<std::uint8_t>;
 using Textures = std::vector<std::shared_ptr<Texture>>;
 
 // A full-screen triangle with uv (0,0) at the top-left; f_halves is red above the row c (from the top), blue below;
-// f_probe is green if tex0 samples as (40, 0, 80, 255) / 255.
+// f_probe is green if tex0 samples as (40, 0, 80, 255) / 255; f_down has full red, green and blue where dFdy of uv.y,
+// dFdy of gl_FragCoord.y and dFdx of gl_FragCoord.x are positive (both axes counted from the top-left).
 inline std::string library(const std::string& fragments) {
   return R"(
 //@common
@@ -34,6 +35,9 @@ out vec4 color; void main() { color = gl_FragCoord.y < c ? vec4(1, 0, 0, 1) : ve
 //@function f_composite fragment
 in vec2 uv; out vec4 color; void main() { color = vec4(texture(tex0, uv).r * a + texture(tex1, uv).r * b,
     texture(tex2, uv).r * 0.5 + texture(tex3, uv).g, texture(tex4, uv).b, 1.0); }
+//@function f_down fragment
+in vec2 uv; out vec4 color; void main() { color = vec4(float(dFdy(uv.y) > 0.0), float(dFdy(gl_FragCoord.y) > 0.0),
+    float(dFdx(gl_FragCoord.x) > 0.0), 1.0); }
 //@function f_probe fragment
 out vec4 color; void main() { color = distance(texture(tex0, vec2(0.5)), vec4(40, 0, 80, 255) / 255.0) < 0.5 / 255.0
     ? vec4(0, 1, 0, 1) : vec4(1, 0, 0, 1); }

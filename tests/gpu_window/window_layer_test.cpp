@@ -1,5 +1,6 @@
-// The layer on a real X window under an Xvfb started on a free display: the frame shows upright at the
-// window's size, from a smaller drawable scaled to the window, and after the window is resized.
+// The layer on a real X window under an Xvfb started on a free display: the frame shows upright when drawn straight
+// into the window's back buffer (with the driver's clip control and without it), when blitted from a texture of the
+// window's size or of a smaller one scaled to the window, and after the window is resized.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,9 +19,11 @@ namespace {
 
 using namespace plat::gpu;
 
-class WindowLayerTest : public ::testing::Test {
+// Param: the device acts as if the driver had no EXT_clip_control.
+class WindowLayerTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
+    plat::gpu::testing::pretendNoClipControl(GetParam());
     int fds[2];
     if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
     ASSERT_EQ(pipe(fds), 0);
@@ -42,7 +45,9 @@ class WindowLayerTest : public ::testing::Test {
     setPreferredNativeDisplay(dpy_);
     ASSERT_TRUE(device_ = createSystemDefaultDevice()) << "no EGL device on the X display";
     queue_ = device_->newCommandQueue();
-    ASSERT_TRUE(pso_ = gputest::pipeline(*device_, **Library::parse(gputest::library("")), "f_halves"));
+    std::shared_ptr<Library> library = Library::parse(gputest::library("")).value();
+    ASSERT_TRUE(pso_ = gputest::pipeline(*device_, *library, "f_halves"));
+    ASSERT_TRUE(down_ = gputest::pipeline(*device_, *library, "f_down"));
     window_ = XCreateSimpleWindow(dpy_, DefaultRootWindow(dpy_), 0, 0, 200, 120, 0, 0, 0x00ff00);
     XSelectInput(dpy_, window_, StructureNotifyMask);
     XMapWindow(dpy_, window_);
@@ -54,31 +59,34 @@ class WindowLayerTest : public ::testing::Test {
 
   void TearDown() override {
     layer_.setDevice(nullptr);
-    pso_.reset(), queue_.reset(), device_.reset();
+    pso_.reset(), down_.reset(), queue_.reset(), device_.reset();
     EXPECT_EQ(plat::gpu::testing::liveGLObjectCount(), 0u);
+    plat::gpu::testing::pretendNoClipControl(false);
     setPreferredNativeDisplay(nullptr);
     if (dpy_ != nullptr) XCloseDisplay(dpy_);
     if (xvfb_ > 0) kill(xvfb_, SIGTERM), waitpid(xvfb_, nullptr, 0);
   }
 
+  // Draws one frame with `pso` into the next drawable and presents it.
+  void present(const std::shared_ptr<RenderPipelineState>& pso) {
+    auto drawable = layer_.nextDrawable();
+    ASSERT_TRUE(drawable);
+    auto buffer = queue_->commandBuffer();
+    RenderPassDescriptor pass;
+    pass.colorAttachments[0].texture = drawable->texture();
+    auto encoder = buffer->renderCommandEncoder(pass);
+    encoder->setRenderPipelineState(pso);
+    const float half[4] = {0, 0, drawable->texture()->height() / 2.0f, 0};
+    encoder->setFragmentBytes(half, sizeof half, 0);
+    encoder->drawPrimitives(PrimitiveType::Triangle, 0, 3);
+    encoder->endEncoding();
+    buffer->presentDrawable(drawable);
+    buffer->commit(), buffer->waitUntilCompleted();
+  }
+
   // Presents red over blue `frames` times; the window must show red in its top half and blue below.
   void drawAndExpectUprightHalves(int width, int height, int frames = 1) {
-    for (int i = 0; i < frames; ++i) {
-      auto drawable = layer_.nextDrawable();
-      ASSERT_TRUE(drawable);
-      auto buffer = queue_->commandBuffer();
-      RenderPassDescriptor pass;
-      pass.colorAttachments[0].texture = drawable->texture();
-      auto encoder = buffer->renderCommandEncoder(pass);
-      encoder->setRenderPipelineState(pso_);
-      const float half[4] = {0, 0, drawable->texture()->height() / 2.0f, 0};
-      encoder->setFragmentBytes(half, sizeof half, 0);
-      encoder->drawPrimitives(PrimitiveType::Triangle, 0, 3);
-      encoder->endEncoding();
-      buffer->presentDrawable(drawable);
-      buffer->commit(), buffer->waitUntilCompleted();
-    }
-    XSync(dpy_, False);
+    for (int i = 0; i < frames; ++i) present(pso_);
     for (auto [x, y, rgb] : {std::tuple{2, 2, 0xff0000ul}, {width - 3, height / 2 - 3, 0xff0000ul},
                              {width - 3, height / 2 + 3, 0x0000fful}, {2, height - 2, 0x0000fful}}) {
       EXPECT_EQ(pixelAt(x, y), rgb) << x << "," << y;
@@ -87,6 +95,7 @@ class WindowLayerTest : public ::testing::Test {
 
   // The window's pixel at x, y from its top-left corner, as 0xRRGGBB.
   unsigned long pixelAt(int x, int y) {
+    XSync(dpy_, False);
     XImage* image = XGetImage(dpy_, window_, x, y, 1, 1, AllPlanes, ZPixmap);
     if (image == nullptr) {
       ADD_FAILURE() << "no pixel at " << x << "," << y;
@@ -97,30 +106,50 @@ class WindowLayerTest : public ::testing::Test {
     return rgb;
   }
 
+  // What the next drawable's texture is: the window's back buffer is a render target only.
+  bool nextIsBackBuffer() { return layer_.nextDrawable()->texture()->usage() == TextureUsage::RenderTarget; }
+
   pid_t xvfb_ = -1;
   Display* dpy_ = nullptr;
   Window window_ = 0;
   std::shared_ptr<Device> device_;
   std::shared_ptr<CommandQueue> queue_;
-  std::shared_ptr<RenderPipelineState> pso_;
+  std::shared_ptr<RenderPipelineState> pso_, down_;
   MetalLayer layer_;
 };
 
-TEST_F(WindowLayerTest, PresentShowsTheFrameUprightAtWindowScaledAndResizedSizes) {
+TEST_P(WindowLayerTest, PresentShowsTheFrameUprightInPlaceBlittedScaledAndResized) {
   plat::gpu::testing::failNextDrawables(1);
   EXPECT_EQ(layer_.nextDrawable(), nullptr);
   EXPECT_EQ(layer_.nextDrawable()->texture()->width(), 200u);  // no size set: the window's
+  EXPECT_TRUE(nextIsBackBuffer());
   drawAndExpectUprightHalves(200, 120);
+  present(down_);  // derivatives run down and to the right in the window too
+  EXPECT_EQ(pixelAt(100, 60), 0xffffffu);
+  layer_.setDrawableSize({200, 120});  // the window's size, set: still in place
+  EXPECT_TRUE(nextIsBackBuffer());
+  layer_.setFramebufferOnly(false);  // drawables that may be sampled are textures, blitted at present
+  EXPECT_FALSE(nextIsBackBuffer());
+  XClearWindow(dpy_, window_);
+  drawAndExpectUprightHalves(200, 120);
+  layer_.setFramebufferOnly(true);
   layer_.setDrawableSize({50, 30});  // scaled up to the whole (cleared) window
   XClearWindow(dpy_, window_);
   drawAndExpectUprightHalves(200, 120);
   EXPECT_EQ(layer_.nextDrawable()->texture()->width(), 50u);
+  EXPECT_FALSE(nextIsBackBuffer());
   layer_.setDrawableSize({100, 60});
   XResizeWindow(dpy_, window_, 320, 240);
   for (XEvent e; XNextEvent(dpy_, &e), e.type != ConfigureNotify || e.xconfigure.width != 320;) {
   }
   drawAndExpectUprightHalves(320, 240, 2);  // the surface may follow one swap late
+  layer_.setDrawableSize({320, 240});
+  XClearWindow(dpy_, window_);
+  drawAndExpectUprightHalves(320, 240);
+  EXPECT_TRUE(nextIsBackBuffer());
 }
+INSTANTIATE_TEST_SUITE_P(Origin, WindowLayerTest, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "VertexFlip" : "ClipControl"; });
 
 }  // namespace
 
@@ -134,7 +163,7 @@ OverlayImage filled(std::size_t width, std::size_t height, std::array<std::uint8
 
 // The host's pictures go over the presented frame: opaque where they are opaque, blended where they are
 // half transparent (premultiplied), at their anchors, and nowhere else.
-TEST_F(WindowLayerTest, OverlayIsBlendedOverThePresentedFrameAtItsAnchors) {
+TEST_P(WindowLayerTest, OverlayIsBlendedOverThePresentedFrameAtItsAnchors) {
   auto overlay = std::make_shared<Overlay>();
   layer_.setOverlay(overlay);
   drawAndExpectUprightHalves(200, 120);  // nothing to show yet: the frame as it is

@@ -121,7 +121,8 @@ TEST_F(Look, SharedLayerSamplesMatchEachLayerSampledOnItsOwn) {
   const auto at = own.find(shared);
   ASSERT_NE(at, std::string::npos) << "the library no longer shares layer samples this way";
   own.replace(at, shared.size(),
-              "  c = parallaxLayer(uv, 1.0 / 1.12, vOrbit.xy);\n  d = parallaxLayer(uv, 1.0 / 1.25, vOrbit.zw);\n");
+              "  c = parallaxLayer(uv, 1.0 / 1.12, vLayerUV.xy, vLayerC.w);\n"
+              "  d = parallaxLayer(uv, 1.0 / 1.25, vLayerUV.zw, vLayerD.w);\n");
   useSamples({"shapes.png"});
   std::vector<Frame> frames;
   for (const std::string& library : {qtest::realShaderLibrary(), own}) {
@@ -147,6 +148,8 @@ TEST_F(Look, SharedLayerSamplesMatchEachLayerSampledOnItsOwn) {
 // Emboss and edges draw a sharp edge as one unbroken line, wherever it falls
 // between pixels. Read from screen-space derivatives alone, a relief misses
 // every step between two 2x2 blocks of pixels, and the line comes out dashed.
+// Away from the edge the stone is flat: emboss turns both sides into nearly
+// the same grey.
 TEST_F(Look, ReliefAndOutlinesFollowASharpEdgeWithoutGaps) {
   constexpr int kW = 640, kH = 400;  // four times the view, so the step is one pixel sharp there
   std::vector<std::uint8_t> bgra(kW * kH * 4, 255);
@@ -174,6 +177,37 @@ TEST_F(Look, ReliefAndOutlinesFollowASharpEdgeWithoutGaps) {
     }
     EXPECT_EQ(gaps, 0) << kNames[effect];
   }
+  // Mean luminance of the light top right minus the dark bottom left.
+  auto sides = [](const Frame& f) {
+    double light = 0, dark = 0;
+    for (int y = 2; y < 18; ++y)
+      for (int x = 100; x < 150; ++x) light += 0.114 * f.at(x, y)[0] + 0.587 * f.at(x, y)[1] + 0.299 * f.at(x, y)[2];
+    for (int y = 75; y < 95; ++y)
+      for (int x = 10; x < 60; ++x) dark += 0.114 * f.at(x, y)[0] + 0.587 * f.at(x, y)[1] + 0.299 * f.at(x, y)[2];
+    return light / (16 * 50) - dark / (20 * 50);
+  };
+  const double plain = sides(render(*view, target, 0)), stone = sides(render(*view, target, 8));
+  std::printf("light minus dark side: %.1f levels plain, %.1f embossed\n", plain, stone);
+  EXPECT_LT(std::abs(stone), 0.5 * plain);
+}
+
+// Before its fade the next picture cannot reach the frame, however the
+// library reads it (the cross-fade's share, the layers): a view whose next
+// picture differs draws the same bytes until the fade begins, with and
+// without the effects that read the current picture twice, and other bytes
+// during the fade.
+TEST_F(Look, TheNextPictureReachesTheFrameOnlyDuringItsFade) {
+  useSamples({"shapes.png"});
+  auto other = makeView(160, 100);
+  useSamples({"landscape.jpg"});
+  auto plain = makeView(160, 100), mixed = makeView(160, 100);
+  ASSERT_TRUE(other && other->texA && plain && plain->compositePSO && mixed && mixed->texB);
+  mixed->texB = other->texA;
+  auto first = renderTarget(*plain->device, 160, 100), second = renderTarget(*plain->device, 160, 100);
+  for (const int effect : {0, 8, 10})
+    EXPECT_EQ(render(*plain, first, effect).bgra, render(*mixed, second, effect).bgra) << kNames[effect];
+  const double fading = 11.75 / kInterval;
+  EXPECT_NE(render(*plain, first, 0, false, 30, fading).bgra, render(*mixed, second, 0, false, 30, fading).bgra);
 }
 
 // The feedback texture is read the same way up as it was written: a frame
