@@ -2,7 +2,11 @@
 
 #include <cmath>
 
+#include "effects/slot_amounts.h"
+
 namespace quelltrine {
+
+static_assert(kSlotAmounts.size() == kSlotEffectCount - 1, "effects 1 .. 11 each drive one field");
 
 namespace {
 
@@ -39,33 +43,15 @@ void applySlotStep(Uniforms& u, const SlotState& s, double t, double interval) {
 
   // Every frame clears all eleven, so a change of effect never leaves the
   // previous slot's field behind.
-  u.lensAmt = 0.0f;
-  u.edgeAmt = 0.0f;
-  u.kaleido = 0.0f;
-  u.tunnel = 0.0f;
-  u.pixelate = 0.0f;
-  u.liquid = 0.0f;
-  u.heat = 0.0f;
-  u.wave = 0.0f;
-  u.boxinator = 0.0f;
-  u.emboss = 0.0f;
-  u.checker = 0.0f;
+  for (const SlotAmount& a : kSlotAmounts) u.*a.member = 0.0f;
+  if (s.slotEffect < 1 || s.slotEffect > static_cast<std::int64_t>(kSlotAmounts.size())) return;
 
-  switch (s.slotEffect) {
-    case 1: u.liquid = 0.55f * e; break;
-    case 2: u.kaleido = 0.5f * e; break;
-    case 3: u.tunnel = 0.45f * e; break;
-    case 4: u.wave = 0.4f * e; break;
-    case 5: u.boxinator = 0.4f * e; break;
-    case 6: u.checker = 0.45f * e; break;
-    case 7: u.heat = 0.6f * e; break;
-    case 8: u.emboss = 0.55f * e; break;
-    case 9: u.pixelate = 0.35f * e; break;
-    case 10: u.edgeAmt = 0.4f * e; break;
-    // Swings with the clock, not with the slot; 0.3 * e is formed first.
-    case 11: u.lensAmt = std::sin(0.3f * u.time) * (0.3f * e); break;
-    default: break;
-  }
+  const SlotAmount& a = kSlotAmounts[static_cast<std::size_t>(s.slotEffect - 1)];
+  float amount = a.full * e;
+  // The lens swings with the clock, not with the slot; the amount times the
+  // envelope is formed first.
+  if (a.member == &Uniforms::lensAmt) amount = std::sin(0.3f * u.time) * amount;
+  u.*a.member = amount;
 }
 
 }  // namespace quelltrine

@@ -1,9 +1,9 @@
 // Effect slots: the time of each picture is one slot, for which one of twelve
 // effects (0 = none, 1..11 = one shader field each) and a mirror flag are
 // drawn at random. The effect's strength follows an envelope over the slot
-// phase. This file owns the draw, the phase, the envelope and the table from
-// effect index to field; the frame step decides when a slot ends and where
-// the slot length comes from.
+// phase. This file owns the draw, the phase and the envelope; the table from
+// effect index to field and amount is slot_amounts.h. The frame step decides
+// when a slot ends and where the slot length comes from.
 #pragma once
 
 #include <cstdint>

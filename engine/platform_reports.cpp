@@ -67,6 +67,13 @@ void PlatformReports::failed(const plat::Error& error) {
   if (verbose_ && toldOnce_.insert(withOrigin(error)).second) say(withOrigin(error));
 }
 
+// A library's word on a picture that may still be shown: only for those
+// who asked, and marked as a note so that it is not read as a skip.
+void PlatformReports::noted(const plat::Error& note) {
+  std::lock_guard lock(mutex_);
+  if (verbose_) say("note: " + withOrigin(note));
+}
+
 void PlatformReports::listedFolder(const std::string& folder, std::size_t entries) {
   std::lock_guard lock(mutex_);
   pictures_ = Pictures{};

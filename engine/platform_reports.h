@@ -9,7 +9,8 @@
 //     it, at start and again only when that changes; the same in German
 //     for a notice over the view;
 //   - with --verbose, each skipped picture with the decoder's reason as it
-//     happens, and every other failure once.
+//     happens, every other failure once, and what the decoding libraries
+//     said by themselves (warnings, lines they would have printed) as notes.
 // What is shown is worked out from what the platform layer saw (the folder
 // listed, each picture failing or made into a texture), not from the
 // module's rules. Nothing here draws.
@@ -46,6 +47,7 @@ class PlatformReports final : public plat::ErrorSink {
   void failed(const plat::Error& error) override;
   void listedFolder(const std::string& folder, std::size_t entries) override;
   void madeTextureFromPicture(const std::string& path) override;
+  void noted(const plat::Error& note) override;
 
   // The first failure that leaves nothing to draw, or none.
   std::optional<plat::Error> fatal() const;

@@ -94,5 +94,9 @@ void noteTextureFromPicture(const std::string& path) {
   if (auto sink = currentSink()) sink->madeTextureFromPicture(path);
 }
 
+void note(const Error& note) {
+  if (auto sink = currentSink()) sink->noted(note);
+}
+
 }  // namespace detail
 }  // namespace plat

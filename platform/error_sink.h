@@ -4,8 +4,10 @@
 // process; without one, failures go unheard, which is what tests and
 // benchmarks get. Beside failures the sink hears two successes that a count
 // of failures cannot tell from silence: a folder listed (with its number of
-// entries) and a picture file made into a texture. What a person sees of it
-// is the host's decision; nothing here prints.
+// entries) and a picture file made into a texture; and notes: what a library
+// said by itself (a decoder's warning, a line it would have printed to
+// stderr) without failing the operation. What a person sees of it is the
+// host's decision; nothing here prints.
 //
 // Module code never includes this header: it neither reports nor listens.
 #pragma once
@@ -32,6 +34,10 @@ class ErrorSink {
   }
   // The texture loader made a texture from the picture file at `path`.
   virtual void madeTextureFromPicture(const std::string& path) { (void)path; }
+  // A library's own message that did not fail the operation by itself: the
+  // note's kind and origin say whose (a Picture note from "heif"), its path
+  // which file, its message what the library said.
+  virtual void noted(const Error& note) { (void)note; }
 };
 
 // Installs `sink` for the whole process (nullptr: none) and returns the
@@ -63,6 +69,7 @@ ErrorOr<T> reportFailure(ErrorOr<T> result) {
 }
 void noteFolderListed(const std::string& folder, std::size_t entries);
 void noteTextureFromPicture(const std::string& path);
+void note(const Error& note);
 }  // namespace detail
 
 }  // namespace plat

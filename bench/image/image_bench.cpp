@@ -3,7 +3,12 @@
 // library's simplest API: a 24-megapixel JPEG, a 12-megapixel HEIC and a
 // large PNG, generated into a temporary folder at start. The view is 16:9,
 // so the JPEG's crop leaves out the top and bottom rows, which the loader
-// never decodes. Run with LIBGL_ALWAYS_SOFTWARE=1 and no DISPLAY.
+// never decodes. And the upload alone (a new texture filled from decoded
+// rows already in memory, in the loader's strips) against a memcpy of the
+// same bytes into new memory, and into memory already touched. Run with
+// LIBGL_ALWAYS_SOFTWARE=1 and no DISPLAY; compare the figures of one run,
+// best with --benchmark_repetitions and --benchmark_enable_random_interleaving
+// on a machine that is not quiet.
 #include <benchmark/benchmark.h>
 #include <libheif/heif.h>
 #include <png.h>
@@ -11,6 +16,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -78,6 +85,14 @@ void load(benchmark::State& state, const std::string& path) {
   state.counters["texels"] = static_cast<double>(texels);
 }
 
+// Reads one byte of each strip and keeps nothing.
+struct DiscardRows final : plat::image::RowSink {
+  plat::ErrorOr<void> take(const plat::image::PixelView& strip, int /*firstRow*/) override {
+    benchmark::DoNotOptimize(strip.data[0]);
+    return {};
+  }
+};
+
 // Decode and crop only, without the upload: the share of the GPU upload.
 void decodeCrop(benchmark::State& state, const std::string& path) {
   for (auto _ : state) {
@@ -86,16 +101,11 @@ void decodeCrop(benchmark::State& state, const std::string& path) {
     auto crop = image ? image->cropped(quelltrine::centredCrop(image->width(), image->height(),
                                                                 quelltrine::viewAspectRatio(kView)))
                       : nullptr;
-    if (!crop) {
+    DiscardRows discard;
+    if (!crop || !crop->decodeRows(discard)) {
       state.SkipWithError("decode failed");
       return;
     }
-    auto pixels = crop->pixels();
-    if (!pixels) {
-      state.SkipWithError("decode failed");
-      return;
-    }
-    benchmark::DoNotOptimize(pixels->data);
   }
 }
 
@@ -149,6 +159,87 @@ void BM_Png_BareDecode(benchmark::State& state) {
   }
 }
 
+// Decoded rows in memory, handed over in strips of the size the decoders
+// use: what the texture loader gets from a decoder, without the decoding.
+class DecodedRows final : public plat::image::Image {
+ public:
+  DecodedRows(int width, int height) : width_(width), height_(height), rows_(std::size_t(width) * height * 4, 0x5A) {}
+  int width() const override { return width_; }
+  int height() const override { return height_; }
+  const std::vector<std::uint8_t>& bytes() const { return rows_; }
+  static constexpr std::size_t kStripBytes = std::size_t{512} << 10;
+
+ protected:
+  plat::ErrorOr<plat::image::PixelView> decodedPixels() const override {
+    return plat::image::PixelView{rows_.data(), width_, height_, std::size_t(width_) * 4,
+                                  plat::image::PixelOrder::BGRA};
+  }
+  plat::ErrorOr<void> rowsInRect(int x, int y, int w, int h, plat::image::RowSink& sink) const override {
+    const std::size_t rowBytes = std::size_t(width_) * 4;
+    const int strip = std::max(1, static_cast<int>(kStripBytes / rowBytes));
+    for (int top = 0; top < h; top += strip) {
+      const plat::image::PixelView view{rows_.data() + (std::size_t(y + top)) * rowBytes + std::size_t(x) * 4, w,
+                                        std::min(strip, h - top), rowBytes, plat::image::PixelOrder::BGRA};
+      if (auto taken = sink.take(view, top); !taken) return taken;
+    }
+    return {};
+  }
+
+ private:
+  int width_, height_;
+  std::vector<std::uint8_t> rows_;
+};
+
+constexpr int kUploadWidth = 4000, kUploadHeight = 3000;
+
+const DecodedRows& decodedRows() {
+  static const DecodedRows rows(kUploadWidth, kUploadHeight);
+  return rows;
+}
+
+// A new texture filled with the rows, as each picture gets one.
+void BM_Upload_Texture(benchmark::State& state) {
+  Inputs& in = inputs();
+  if (!in.loader) {
+    state.SkipWithError("no GPU device");
+    return;
+  }
+  const DecodedRows& rows = decodedRows();
+  for (auto _ : state) {
+    auto texture = in.loader->newTextureWithImage(rows, {});
+    if (!texture) {
+      state.SkipWithError("upload failed");
+      return;
+    }
+    benchmark::DoNotOptimize(texture);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * std::int64_t(rows.bytes().size()));
+}
+
+// The same bytes into new memory: the copy every new texture needs at least.
+void BM_Upload_Memcpy(benchmark::State& state) {
+  const std::vector<std::uint8_t>& bytes = decodedRows().bytes();
+  for (auto _ : state) {
+    std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[bytes.size()]);
+    std::memcpy(out.get(), bytes.data(), bytes.size());
+    benchmark::DoNotOptimize(out.get());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * std::int64_t(bytes.size()));
+}
+
+// And into memory that is already there: the copy alone.
+void BM_Upload_MemcpyWarm(benchmark::State& state) {
+  const std::vector<std::uint8_t>& bytes = decodedRows().bytes();
+  std::vector<std::uint8_t> out(bytes.size(), 0);
+  for (auto _ : state) {
+    std::memcpy(out.data(), bytes.data(), bytes.size());
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * std::int64_t(bytes.size()));
+}
+
 BENCHMARK(BM_Jpeg_Load)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Jpeg_DecodeCrop)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Jpeg_BareDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -158,6 +249,9 @@ BENCHMARK(BM_Heic_BareDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Png_Load)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Png_DecodeCrop)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Png_BareDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Upload_Texture)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Upload_Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Upload_MemcpyWarm)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -1,6 +1,7 @@
-// Textures in GL: creation with the texel layout that spares CPU conversion,
-// uploads with GL_UNPACK_ROW_LENGTH for any row stride, and read-back through
-// a framebuffer. Memory row 0 is GL row 0 (t = 0): uploads and read-backs
+// Textures in GL: creation with the texel layout that spares CPU conversion
+// and its storage made once (immutable where GLES has a sized format for
+// it), uploads with GL_UNPACK_ROW_LENGTH for any row stride, and read-back
+// through a framebuffer. Memory row 0 is GL row 0 (t = 0): uploads and read-backs
 // need no flip, and rendering puts the target's top row there because the
 // vertex stage negates y (library.h).
 #include "platform/gpu/texture.h"
@@ -39,16 +40,11 @@ std::shared_ptr<Texture> makeTexture(const std::shared_ptr<Core>& core, const Te
   GLuint name = 0;
   glGenTextures(1, &name);
   glBindTexture(GL_TEXTURE_2D, name);
-  const bool bgra = storage == TexelStorage::Bgra;
-  for (std::size_t level = 0; level < levels; ++level) {
-    const auto w = static_cast<GLsizei>(std::max<std::size_t>(descriptor.width >> level, 1));
-    const auto h = static_cast<GLsizei>(std::max<std::size_t>(descriptor.height >> level, 1));
-    glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), bgra ? GL_BGRA_EXT : GL_RGBA8, w, h, 0,
-                 bgra ? GL_BGRA_EXT : GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-  }
   // No sampler objects are bound by the module: linear, clamp to edge, and
   // only the levels that exist (a texture with missing levels would be
-  // incomplete and sample black).
+  // incomplete and sample black). Set before the storage is made, so that a
+  // driver sizing storage by the filter makes no mipmap chain for a texture
+  // of one level.
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
@@ -57,6 +53,20 @@ std::shared_ptr<Texture> makeTexture(const std::shared_ptr<Core>& core, const Te
   if (storage == TexelStorage::SwizzledBgra) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_R, GL_BLUE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_B, GL_RED);
+  }
+  const auto width = static_cast<GLsizei>(descriptor.width);
+  const auto height = static_cast<GLsizei>(descriptor.height);
+  if (storage == TexelStorage::Bgra) {
+    // OpenGL ES has no sized BGRA format for immutable storage (Mesa
+    // refuses GL_BGRA8_EXT there): each level is specified once instead.
+    for (std::size_t level = 0; level < levels; ++level) {
+      const auto w = static_cast<GLsizei>(std::max<std::size_t>(descriptor.width >> level, 1));
+      const auto h = static_cast<GLsizei>(std::max<std::size_t>(descriptor.height >> level, 1));
+      glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), GL_BGRA_EXT, w, h, 0, GL_BGRA_EXT, GL_UNSIGNED_BYTE,
+                   nullptr);
+    }
+  } else {
+    glTexStorage2D(GL_TEXTURE_2D, static_cast<GLsizei>(levels), GL_RGBA8, width, height);
   }
   glBindTexture(GL_TEXTURE_2D, 0);
   countGLObjects(1);

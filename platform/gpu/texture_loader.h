@@ -1,9 +1,14 @@
 // Uploads a decoded picture into a new texture that shaders sample as plain
-// normalised colour. The picture's size is checked against the device limit
-// before its pixels are asked for (images decode lazily). The decoded rows
-// go to GL as they are: any row stride, BGRA or RGBA order, with no CPU copy
-// or per-pixel conversion (the GL texel layout is chosen to match the rows).
-// A failure is an Error of kind Picture naming the image's file; the error
+// normalised colour. The picture's size is checked before any of its pixels
+// are decoded (images decode lazily): against the device's largest texture,
+// and against the memory the system can still give, since a texture of more
+// than a quarter of that is refused. The pixels then come from the decoder a
+// strip of rows at a time and each strip goes into the texture before the
+// next is decoded, so a picture costs its texture and one strip, never a
+// second whole copy. Rows go to GL as the decoder wrote them: any row
+// stride, BGRA or RGBA order, with no CPU copy or per-pixel conversion (the
+// GL texel layout is chosen to match the rows, the storage made once). A
+// failure is an Error of kind Picture naming the image's file; the error
 // sink hears of each failure and of each texture made from a picture file.
 #pragma once
 
@@ -23,12 +28,16 @@ struct TextureLoaderOptions {
   std::uint32_t textureUsage = TextureUsage::ShaderRead;
 };
 
+// A picture's texture may take at most this share of the memory available.
+inline constexpr std::uint64_t kPictureMemoryShare = 4;  // one quarter
+
 class TextureLoader {
  public:
   explicit TextureLoader(std::shared_ptr<Device> device) : device_(std::move(device)) {}
-  // An Error when the image is empty or larger than the device allows,
-  // fails to decode, or GL cannot hold it. A 1-level, Shared, BGRA8Unorm
-  // texture of the image's size otherwise.
+  // An Error when the image is empty, larger than the device allows or than
+  // the memory budget, fails to decode, or GL cannot hold it (nothing of a
+  // refused picture is decoded). A 1-level, Shared, BGRA8Unorm texture of
+  // the image's size otherwise.
   ErrorOr<std::shared_ptr<Texture>> newTextureWithImage(const plat::image::Image& image,
                                                         const TextureLoaderOptions& options);
 

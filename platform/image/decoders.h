@@ -1,14 +1,17 @@
 // Inside the picture layer: the bytes of an opened file, the format sniffed
-// from them, the size caps, and one entry per decoder that reads a header and
-// returns an image whose pixels decode on first use. The public face is
-// image.h; nothing here is meant for module code.
+// from them, the size caps, the strip size, the capture of the libraries'
+// own messages, and one entry per decoder that reads a header and returns an
+// image whose pixels decode on demand. The public face is image.h; nothing
+// here is meant for module code.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/image/image.h"
 
@@ -44,8 +47,23 @@ std::string sizeRefusal(std::int64_t width, std::int64_t height);
 // Bytes of `height` rows of `width` four-byte pixels, or none on overflow.
 std::optional<std::size_t> bufferBytes(std::int64_t width, std::int64_t height);
 
-// A header-read image whose pixels are produced once, on first demand, by
-// decode(); a failure is remembered too, so a broken file is decoded once.
+// About this many bytes of rows make one strip: small enough to stay in a
+// core's cache between the decoder writing it and the upload reading it.
+inline constexpr std::size_t kStripBytes = std::size_t{512} << 10;
+
+// Rows per strip for rows of `bytesPerRow`: about kStripBytes (or what a
+// test set), at least `minimum` (a decoder's natural unit, such as a JPEG's
+// 16-row band), at most `rows`.
+int stripRows(std::size_t bytesPerRow, int rows, int minimum = 1);
+
+// Hands the rectangle x, y, w, h of decoded rows (all of them in memory) to
+// `sink` as one strip starting at the rectangle's first row.
+ErrorOr<void> handOver(const PixelView& all, int x, int y, int w, int h, RowSink& sink);
+
+// A header-read image whose pixels decodeRect() produces on demand. The
+// buffer of pixels() is made once, from the strips of a whole decode, and
+// kept; a failure of that decode is remembered too, so a broken file is
+// decoded once for pixels().
 class LazyImage : public Image {
  public:
   LazyImage(int width, int height, std::string sourcePath)
@@ -55,15 +73,69 @@ class LazyImage : public Image {
 
  protected:
   ErrorOr<PixelView> decodedPixels() const final;
-  virtual ErrorOr<Rows> decode() const = 0;
-  // The rows once decoded, else none (and nothing is decoded by asking).
-  const std::optional<Rows>& decodedRows() const { return rows_; }
+  ErrorOr<void> rowsInRect(int x, int y, int w, int h, RowSink& sink) const final;
+  // The rows of the rectangle (integral, inside the image, not empty) to
+  // `sink` in strips, top to bottom, firstRow counted from the rectangle's
+  // top; the sink's Error is passed on as it is.
+  virtual ErrorOr<void> decodeRect(int x, int y, int w, int h, RowSink& sink) const = 0;
 
  private:
+  struct Kept {
+    std::unique_ptr<std::uint8_t[]> buffer;
+    PixelView view;
+  };
   int width_;
   int height_;
-  mutable std::optional<Rows> rows_;
+  mutable std::optional<Kept> rows_;
   mutable std::optional<Error> failure_;
+};
+
+// A library's warnings and other messages during one decode. Plain memory
+// and no allocation, because libraries call back from inside their own
+// longjmp-ing code: the first few distinct messages are kept, the rest
+// counted.
+struct LibraryMessages {
+  static constexpr int kKept = 4;
+  static constexpr std::size_t kLength = 240;
+  char text[kKept][kLength];
+  int kept = 0;
+  int more = 0;
+  // Keeps `message` (one line; trailing line breaks dropped) unless it is
+  // empty or kept already.
+  void add(const char* message) noexcept;
+  void add(std::string_view message) noexcept;
+};
+
+// Tells the error sink each kept message as a note of kind Picture with
+// `decoder` as origin and the file's path, and how many more there were.
+void tellNotes(const Bytes& bytes, const char* decoder, const LibraryMessages& messages);
+
+// While it lives, what is printed through C's stderr stream goes to memory
+// instead, for libraries that print by themselves (libde265 writes
+// "SPS error: ..." lines with fprintf(stderr), from libheif's decoding
+// threads too). finish(), or the destructor on any other way out, puts the
+// real stream back and adds what was printed to `messages`, line by line.
+// Only the stream variable is swapped (glibc lets a program set it):
+// descriptor 2 stays where it is, so what the rest of the process writes
+// there (the engine's progress bar and its last word when the X server goes
+// write to the descriptor, its other lines go through std::cerr, which keeps
+// the real stream) is neither caught nor lost. The stand-in stream is made
+// once and never closed: a thread that took the variable during a capture
+// and writes after it ended writes to descriptor 2, as it would have without
+// a capture. Captures on several threads wait for each other. When no stream
+// can be made, nothing is captured and the library prints as it would.
+class StderrCapture {
+ public:
+  StderrCapture();
+  ~StderrCapture();
+  StderrCapture(const StderrCapture&) = delete;
+  StderrCapture& operator=(const StderrCapture&) = delete;
+  void finish(LibraryMessages* messages);
+
+ private:
+  std::FILE* saved_ = nullptr;
+  bool capturing_ = false;
+  bool locked_ = false;
 };
 
 // Each reads the header of index 0 from `bytes` (whose format was sniffed),

@@ -1,15 +1,21 @@
 // The format-independent half of the picture layer: opening a file or a block
-// of bytes as an image source, sniffing its format, the whole-pixel crop, and
-// the lazy pixel cache every decoder shares. The decoders themselves live in
-// one file per format.
+// of bytes as an image source, sniffing its format, the whole-pixel crop,
+// handing strips of rows on, the kept buffer of pixels() that every decoder
+// shares, and the capture of the libraries' own messages. The decoders
+// themselves live in one file per format.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "platform/error_sink.h"
 #include "platform/image/decoders.h"
@@ -99,18 +105,237 @@ std::optional<std::size_t> bufferBytes(std::int64_t width, std::int64_t height) 
   return total;
 }
 
+namespace {
+std::atomic<std::size_t> stripBytesForTests{0};
+}  // namespace
+
+int stripRows(std::size_t bytesPerRow, int rows, int minimum) {
+  const std::size_t forTests = stripBytesForTests.load(std::memory_order_relaxed);
+  const std::size_t bytes = forTests != 0 ? forTests : kStripBytes;
+  const std::size_t fit = bytesPerRow == 0 ? bytes : bytes / bytesPerRow;
+  const std::size_t wanted = std::max<std::size_t>(fit, static_cast<std::size_t>(std::max(minimum, 1)));
+  return static_cast<int>(std::min<std::size_t>(wanted, static_cast<std::size_t>(std::max(rows, 1))));
+}
+
+ErrorOr<void> handOver(const PixelView& all, int x, int y, int w, int h, RowSink& sink) {
+  PixelView strip = all;
+  strip.data = all.data + static_cast<std::size_t>(y) * all.bytesPerRow + static_cast<std::size_t>(x) * 4;
+  strip.width = w;
+  strip.height = h;
+  return sink.take(strip, 0);
+}
+
+namespace {
+
+// Copies strips into one buffer of the rectangle's size.
+class Collector final : public RowSink {
+ public:
+  Collector(int width, int height) : width_(width), height_(height) {}
+
+  // The buffer, made before the decode starts; none when there is no memory.
+  bool allocate() {
+    const std::optional<std::size_t> total = bufferBytes(width_, height_);
+    if (!total) return false;
+    buffer_.reset(new (std::nothrow) std::uint8_t[*total]);
+    return buffer_ != nullptr;
+  }
+
+  ErrorOr<void> take(const PixelView& strip, int firstRow) override {
+    // A decoder that hands over rows out of place is broken; its rows are
+    // not written past the buffer.
+    if (strip.width != width_ || firstRow != rows_ || strip.height <= 0 || strip.height > height_ - rows_ ||
+        (rows_ > 0 && strip.order != order_)) {
+      return Error{ErrorKind::Picture, "image", "the decoder handed over rows out of place", {}};
+    }
+    order_ = strip.order;
+    const std::size_t rowBytes = std::size_t(width_) * 4;
+    for (int r = 0; r < strip.height; ++r) {
+      std::memcpy(buffer_.get() + std::size_t(rows_ + r) * rowBytes, strip.data + std::size_t(r) * strip.bytesPerRow,
+                  rowBytes);
+    }
+    rows_ += strip.height;
+    return {};
+  }
+
+  bool complete() const { return rows_ == height_; }
+  PixelView view() const { return PixelView{buffer_.get(), width_, height_, std::size_t(width_) * 4, order_}; }
+  std::unique_ptr<std::uint8_t[]> release() { return std::move(buffer_); }
+
+ private:
+  int width_, height_;
+  int rows_ = 0;
+  PixelOrder order_ = PixelOrder::BGRA;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+};
+
+}  // namespace
+
 ErrorOr<PixelView> LazyImage::decodedPixels() const {
   if (!rows_ && !failure_) {
-    ErrorOr<Rows> decoded = decode();
-    if (decoded) {
-      rows_ = std::move(decoded).value();
+    Collector collector(width_, height_);
+    ErrorOr<void> done = collector.allocate() ? decodeRect(0, 0, width_, height_, collector)
+                                              : ErrorOr<void>(Error{ErrorKind::Picture, "image", "out of memory", {}});
+    if (done && !collector.complete()) {
+      done = Error{ErrorKind::Picture, "image", "the decoder handed over too few rows", {}};
+    }
+    if (done) {
+      const PixelView view = collector.view();
+      rows_ = Kept{collector.release(), view};
     } else {
-      failure_ = decoded.error();
+      failure_ = done.error();
+      // The layer's own complaints name the file like the decoders' do.
+      if (failure_->path.empty()) failure_->path = sourcePath();
     }
   }
   if (failure_) return *failure_;
   return rows_->view;
 }
+
+ErrorOr<void> LazyImage::rowsInRect(int x, int y, int w, int h, RowSink& sink) const {
+  if (rows_) return handOver(rows_->view, x, y, w, h, sink);
+  return decodeRect(x, y, w, h, sink);
+}
+
+void LibraryMessages::add(const char* message) noexcept {
+  if (message != nullptr) add(std::string_view(message));
+}
+
+void LibraryMessages::add(std::string_view message) noexcept {
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.remove_suffix(1);
+  if (message.empty()) return;
+  const std::size_t length = std::min(message.size(), kLength - 1);
+  for (int i = 0; i < kept; ++i) {
+    if (std::strncmp(text[i], message.data(), length) == 0 && text[i][length] == '\0') return;
+  }
+  if (kept == kKept) {
+    ++more;
+    return;
+  }
+  std::memcpy(text[kept], message.data(), length);
+  text[kept][length] = '\0';
+  ++kept;
+}
+
+void tellNotes(const Bytes& bytes, const char* decoder, const LibraryMessages& messages) {
+  for (int i = 0; i < messages.kept; ++i) plat::detail::note(pictureError(bytes, decoder, messages.text[i]));
+  if (messages.more > 0) {
+    plat::detail::note(pictureError(bytes, decoder, std::to_string(messages.more) + " more messages"));
+  }
+}
+
+namespace {
+
+// One capture at a time: two would put each other's stream back.
+std::mutex& captureMutex() {
+  static std::mutex m;
+  return m;
+}
+
+// A library that prints more than this has said all a person can use in its
+// first lines.
+constexpr std::size_t kMaxCapturedBytes = 64 << 10;
+
+// The stream that stands in for stderr during captures. It lives as long as
+// the process: another thread may still hold it when a capture ends, and
+// then writes on to descriptor 2.
+class StandIn {
+ public:
+  static StandIn& get() {
+    static StandIn* const standIn = new StandIn;  // never destroyed, see above
+    return *standIn;
+  }
+
+  std::FILE* stream() const { return stream_; }
+
+  void begin() {
+    const std::lock_guard lock(mutex_);
+    used_ = 0;
+    active_ = true;
+  }
+
+  // Ends the capture and hands what it caught to `messages`, line by line.
+  void end(LibraryMessages* messages) {
+    std::fflush(stream_);
+    const std::lock_guard lock(mutex_);
+    active_ = false;
+    if (messages == nullptr) return;
+    const std::string_view text(text_, used_);
+    for (std::size_t at = 0; at < text.size();) {
+      std::size_t stop = text.find('\n', at);
+      if (stop == std::string_view::npos) stop = text.size();
+      messages->add(text.substr(at, stop - at));
+      at = stop + 1;
+    }
+  }
+
+ private:
+  StandIn() {
+    const cookie_io_functions_t functions{nullptr, &StandIn::write, nullptr, nullptr};
+    stream_ = ::fopencookie(this, "w", functions);
+    // Unbuffered like stderr: nothing of a line waits in the stream when
+    // the capture ends.
+    if (stream_ != nullptr) std::setvbuf(stream_, nullptr, _IONBF, 0);
+  }
+
+  static ssize_t write(void* cookie, const char* data, std::size_t size) {
+    auto* self = static_cast<StandIn*>(cookie);
+    {
+      const std::lock_guard lock(self->mutex_);
+      if (self->active_) {
+        const std::size_t room = kMaxCapturedBytes - self->used_;
+        std::memcpy(self->text_ + self->used_, data, std::min(size, room));
+        self->used_ += std::min(size, room);
+        return static_cast<ssize_t>(size);
+      }
+    }
+    for (std::size_t done = 0; done < size;) {
+      const ssize_t n = ::write(STDERR_FILENO, data + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return done > 0 ? static_cast<ssize_t>(done) : -1;
+      done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(size);
+  }
+
+  std::FILE* stream_ = nullptr;
+  std::mutex mutex_;  // guards what follows; the write function runs on any thread
+  bool active_ = false;
+  std::size_t used_ = 0;
+  char text_[kMaxCapturedBytes];
+};
+
+// The stderr variable is a plain pointer that other threads read without a
+// lock; the store is at least atomic on our side, and an aligned pointer is
+// read whole on every platform glibc runs on.
+void setStderr(std::FILE* stream) { __atomic_store_n(&stderr, stream, __ATOMIC_SEQ_CST); }
+
+}  // namespace
+
+StderrCapture::StderrCapture() {
+  captureMutex().lock();
+  locked_ = true;
+  StandIn& standIn = StandIn::get();
+  if (standIn.stream() == nullptr) return;
+  saved_ = stderr;
+  std::fflush(saved_);
+  standIn.begin();
+  setStderr(standIn.stream());
+  capturing_ = true;
+}
+
+void StderrCapture::finish(LibraryMessages* messages) {
+  if (capturing_) {
+    capturing_ = false;
+    setStderr(saved_);
+    StandIn::get().end(messages);
+  }
+  if (locked_) {
+    locked_ = false;
+    captureMutex().unlock();
+  }
+}
+
+StderrCapture::~StderrCapture() { finish(nullptr); }
 
 namespace {
 
@@ -154,6 +379,8 @@ ErrorOr<std::shared_ptr<ImageSource>> sourceOver(std::shared_ptr<Bytes> bytes) {
 
 using detail::report;
 
+void testing::setStripBytes(std::size_t bytes) { detail::stripBytesForTests = bytes; }
+
 ErrorOr<std::shared_ptr<ImageSource>> ImageSource::createWithData(const void* data, std::size_t size) {
   auto refuse = [](const char* message) { return report(Error{ErrorKind::Picture, "source", message, {}}); };
   if (data == nullptr && size != 0) return refuse("no data");
@@ -177,17 +404,15 @@ ErrorOr<std::shared_ptr<ImageSource>> ImageSource::createWithPath(const std::str
 }
 
 // A rectangle of another image. It keeps its parent (and through it the
-// file's bytes or decoded rows) alive and asks it for just its rows.
+// file's bytes or kept pixels) alive and asks it for just its rows.
 class CroppedImage final : public detail::LazyImage {
  public:
   CroppedImage(std::shared_ptr<const Image> parent, int x, int y, int w, int h)
       : LazyImage(w, h, parent->sourcePath()), parent_(std::move(parent)), x_(x), y_(y) {}
 
  protected:
-  ErrorOr<Rows> decode() const override { return parent_->pixelsInRect(x_, y_, width(), height()); }
-  ErrorOr<Rows> pixelsInRect(int x, int y, int w, int h) const override {
-    if (decodedRows()) return Image::pixelsInRect(x, y, w, h);
-    return parent_->pixelsInRect(x_ + x, y_ + y, w, h);
+  ErrorOr<void> decodeRect(int x, int y, int w, int h, RowSink& sink) const override {
+    return parent_->rowsInRect(x_ + x, y_ + y, w, h, sink);
   }
 
  private:
@@ -195,19 +420,37 @@ class CroppedImage final : public detail::LazyImage {
   int x_, y_;
 };
 
-ErrorOr<PixelView> Image::pixels() const { return plat::detail::reportFailure(decodedPixels()); }
+namespace {
 
-ErrorOr<Image::Rows> Image::pixelsInRect(int x, int y, int w, int h) const {
-  ErrorOr<PixelView> all = decodedPixels();
-  if (!all) return all.error();
-  Rows rows;
-  rows.view = *all;
-  rows.view.data = all->data + static_cast<std::size_t>(y) * all->bytesPerRow + static_cast<std::size_t>(x) * 4;
-  rows.view.width = w;
-  rows.view.height = h;
-  rows.owner = weak_from_this().lock();
-  return rows;
+// Passes strips on and remembers whether the sink refused one, so that only
+// the decoder's own failures are told here (the sink told its own).
+class Watched final : public RowSink {
+ public:
+  explicit Watched(RowSink& inner) : inner_(inner) {}
+  ErrorOr<void> take(const PixelView& strip, int firstRow) override {
+    ErrorOr<void> taken = inner_.take(strip, firstRow);
+    if (!taken) refused_ = true;
+    return taken;
+  }
+  bool refused() const { return refused_; }
+
+ private:
+  RowSink& inner_;
+  bool refused_ = false;
+};
+
+}  // namespace
+
+ErrorOr<void> Image::decodeRows(RowSink& sink) const {
+  Watched watched(sink);
+  ErrorOr<void> done = rowsInRect(0, 0, width(), height(), watched);
+  if (done || watched.refused()) return done;
+  Error error = done.error();
+  if (error.path.empty()) error.path = sourcePath();
+  return report(std::move(error));
 }
+
+ErrorOr<PixelView> Image::pixels() const { return plat::detail::reportFailure(decodedPixels()); }
 
 std::shared_ptr<const Image> Image::cropped(const PixelRect& rect) const {
   // Like the platform's crop, none on failure; the sink still hears why.

@@ -1,11 +1,14 @@
 // Picture decoding: an image source opened from a file, its first image, a
 // crop of it, and the pixels of either as 8-bit four-channel rows. The format
-// is found from the file's content, never from its name. An image may decode
-// lazily: its size is known from the header, its pixels are produced the
-// first time pixels() is asked for, and a cropped image decodes only what its
+// is found from the file's content, never from its name. An image decodes
+// lazily: its size is known from the header, and its pixels come either as
+// strips of rows handed to a RowSink one after the other (decodeRows: what
+// an upload uses, so that no whole copy of the picture exists at any time)
+// or as one kept buffer (pixels()). A cropped image decodes only what its
 // rectangle needs where the decoder allows. Errors are values (plat::Error of
 // kind Picture, its origin the decoder's name, its path the file's), and each
-// operation that fails also tells the error sink; nothing here prints or
+// operation that fails also tells the error sink; so do the decoding
+// libraries' own warnings and messages, as notes. Nothing here prints or
 // throws. Orientation tags are never applied.
 #pragma once
 
@@ -45,14 +48,37 @@ struct PixelRect {
 inline constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;  // 268 M pixels, 1 GiB as BGRA
 inline constexpr int kMaxSide = 65535;
 
+// Where Image::decodeRows puts a picture's rows.
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  // Rows firstRow ... firstRow + strip.height - 1 of the image, as wide as
+  // the image, in one channel order for the whole decode. The strip's memory
+  // belongs to the decoder and is written again after this returns. An
+  // Error ends the decode; decodeRows passes it on as it is (whoever made it
+  // has told the error sink).
+  virtual ErrorOr<void> take(const PixelView& strip, int firstRow) = 0;
+};
+
 class Image : public std::enable_shared_from_this<Image> {
  public:
   virtual ~Image() = default;
   virtual int width() const = 0;
   virtual int height() const = 0;
 
-  // The pixels, decoding now if not done yet (at most once; the result is
-  // kept for the life of this Image). A failure is told to the error sink.
+  // Decodes the pixels and hands them to `sink` in strips of rows, top to
+  // bottom, each row once. Nothing is kept: a strip's memory is reused for
+  // the next, and what a format cannot decode by rows (BMP, HEIF, interlaced
+  // PNG) is decoded whole, handed over and freed before this returns. When
+  // pixels() was asked for before, the strips are views of its buffer. A
+  // decoder's failure, possibly after some strips, is told to the error
+  // sink; so are the library's warnings, as notes.
+  ErrorOr<void> decodeRows(RowSink& sink) const;
+
+  // All the pixels in one buffer, decoding now if not done yet (at most
+  // once; the buffer is kept for the life of this Image, so this costs a
+  // whole copy of the picture: for tests and tools, not for uploads). A
+  // failure is told to the error sink.
   ErrorOr<PixelView> pixels() const;
 
   // The rectangle widened outward to whole pixels (floor of the origin,
@@ -69,21 +95,16 @@ class Image : public std::enable_shared_from_this<Image> {
  protected:
   explicit Image(std::string sourcePath = {}) : sourcePath_(std::move(sourcePath)) {}
 
-  // Decoded rows and whatever keeps their memory alive (null when the rows
-  // belong to the image itself).
-  struct Rows {
-    PixelView view;
-    std::shared_ptr<const void> owner;
-  };
-
   // What pixels() returns, without telling the sink: crops and subclasses
   // pass a failure on, and it is told once, by the pixels() asked.
   virtual ErrorOr<PixelView> decodedPixels() const = 0;
 
-  // For crops: decode only the rectangle (already integral and inside the
-  // image). The default decodes the whole image and returns a view into it.
+  // Decodes the rectangle (integral and inside the image) and hands its
+  // rows to `sink` as decodeRows does, without telling the error sink of a
+  // failure (the caller does, once). Crops ask their source for their
+  // rectangle through this.
   friend class CroppedImage;
-  virtual ErrorOr<Rows> pixelsInRect(int x, int y, int w, int h) const;
+  virtual ErrorOr<void> rowsInRect(int x, int y, int w, int h, RowSink& sink) const = 0;
 
  private:
   std::string sourcePath_;
@@ -116,6 +137,12 @@ class ImageSource {
   virtual ErrorOr<std::shared_ptr<const Image>> createImageAtIndex(std::size_t index,
                                                                    const SourceOptions& options) const = 0;
 };
+
+namespace testing {
+// Strips of about `bytes` from now on (0: the usual size, about half a MiB),
+// so that small pictures cross strip borders too.
+void setStripBytes(std::size_t bytes);
+}  // namespace testing
 
 // Writes BGRA rows (alpha premultiplied, as a render read-back gives them) as
 // an 8-bit RGBA PNG file at `path`. The PNG is encoded completely in memory

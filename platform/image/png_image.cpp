@@ -1,12 +1,18 @@
-// PNG through libpng. The header gives the size; the pixels decode whole into
-// BGRA rows, whatever the stored type: palette and low-bit grey expanded,
-// transparency chunks turned into alpha, 16-bit samples scaled to 8, grey
-// spread to RGB, opaque images given alpha 255, interlaced passes combined by
-// the library. Crops view into the whole decode. libpng reports errors by
-// longjmp; the functions that call setjmp hold only plain C objects.
+// PNG through libpng. The header gives the size; the pixels decode a row at
+// a time into RGBA strips, whatever the stored type: palette and low-bit grey
+// expanded, transparency chunks turned into alpha, 16-bit samples scaled to
+// 8, grey spread to RGB, opaque images given alpha 255, all by libpng's own
+// transformations. A crop decodes the rows above it into one scratch row
+// (each PNG row is filtered against the one before) and stops after its last
+// row. An interlaced file spreads every row over seven passes, which libpng
+// can only combine in rows that hold still between the passes: the crop's
+// rows are decoded whole (at the picture's width) and handed on at the end.
+// The library's warnings become notes. libpng reports errors by longjmp; the
+// functions that call setjmp hold only plain C objects.
 #include <png.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/image/decoders.h"
@@ -20,6 +26,7 @@ struct ReadState {
   std::size_t size;
   std::size_t position;
   char message[256];
+  LibraryMessages* warnings;  // null while only the header is read
 };
 
 [[noreturn]] void onError(png_structp png, png_const_charp text) {
@@ -28,7 +35,10 @@ struct ReadState {
   png_longjmp(png, 1);
 }
 
-void onWarning(png_structp /*png*/, png_const_charp /*text*/) {}
+void onWarning(png_structp png, png_const_charp text) {
+  auto* state = static_cast<ReadState*>(png_get_error_ptr(png));
+  if (state->warnings != nullptr) state->warnings->add(text);
+}
 
 void readBytes(png_structp png, png_bytep out, png_size_t length) {
   auto* state = static_cast<ReadState*>(png_get_io_ptr(png));
@@ -73,7 +83,36 @@ bool readHeader(ReadState* state, Header* header) {
   return true;
 }
 
-bool readRows(ReadState* state, png_bytepp rows, png_uint_32 width, png_uint_32 height) {
+// Takes each strip; lives in the caller of the setjmp function, and its
+// put() leaves nothing behind on that function's stack.
+class StripOutlet {
+ public:
+  explicit StripOutlet(RowSink& sink) : sink_(sink) {}
+  bool put(const PixelView& strip, int firstRow) {
+    ErrorOr<void> taken = sink_.take(strip, firstRow);
+    if (!taken) refusal_ = taken.error();
+    return taken.ok();
+  }
+  const std::optional<Error>& refusal() const { return refusal_; }
+
+ private:
+  RowSink& sink_;
+  std::optional<Error> refusal_;
+};
+
+// The rectangle's rows: x, y, w, h in the picture, the picture's size, and
+// the buffers, malloc'ed here and owned by the caller from the moment they
+// are set, whether the decode then succeeds or not.
+struct Region {
+  int x, y, w, h;
+  png_uint_32 width, height;
+  std::uint8_t* rows = nullptr;
+  std::uint8_t* scratch = nullptr;
+};
+
+// False with state->message set when libpng fails (or memory runs out),
+// false with an empty message when the outlet refused a strip.
+bool readRows(ReadState* state, Region* region, StripOutlet* outlet) {
   png_structp png = nullptr;
   png_infop info = nullptr;
   if (!openStream(state, &png, &info)) {
@@ -85,20 +124,47 @@ bool readRows(ReadState* state, png_bytepp rows, png_uint_32 width, png_uint_32 
     return false;
   }
   png_read_info(png, info);
-  if (png_get_image_width(png, info) != width || png_get_image_height(png, info) != height) {
+  if (png_get_image_width(png, info) != region->width || png_get_image_height(png, info) != region->height) {
     png_error(png, "the header changed");
   }
   png_set_expand(png);
   png_set_scale_16(png);
   png_set_gray_to_rgb(png);
   png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-  png_set_bgr(png);
-  png_set_interlace_handling(png);
+  const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != std::size_t{width} * 4) png_error(png, "unexpected row layout");
-  png_read_image(png, rows);
-  // The rest of the file (text after the pixels, the end chunk) is not
-  // needed for the picture and not read.
+  const std::size_t bytesPerRow = std::size_t{region->width} * 4;
+  if (png_get_rowbytes(png, info) != bytesPerRow) png_error(png, "unexpected row layout");
+  const int top = region->y, bottom = region->y + region->h;
+  const int rowsPerStrip = passes > 1 ? region->h : stripRows(bytesPerRow, region->h);
+  region->rows = static_cast<std::uint8_t*>(std::malloc(bytesPerRow * static_cast<std::size_t>(rowsPerStrip)));
+  region->scratch = static_cast<std::uint8_t*>(std::malloc(bytesPerRow));
+  if (region->rows == nullptr || region->scratch == nullptr) png_error(png, "out of memory");
+  std::uint8_t* const firstColumn = region->rows + std::size_t(region->x) * 4;
+  if (passes > 1) {
+    // Every pass runs over all rows; the last one can stop after the crop.
+    for (int pass = 0; pass < passes; ++pass) {
+      const int end = pass == passes - 1 ? bottom : static_cast<int>(region->height);
+      for (int row = 0; row < end; ++row) {
+        const bool kept = row >= top && row < bottom;
+        png_read_row(png, kept ? region->rows + std::size_t(row - top) * bytesPerRow : region->scratch, nullptr);
+      }
+    }
+    const bool taken = outlet->put(PixelView{firstColumn, region->w, region->h, bytesPerRow, PixelOrder::RGBA}, 0);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return taken;
+  }
+  for (int row = 0; row < top; ++row) png_read_row(png, region->scratch, nullptr);
+  for (int stripTop = 0; stripTop < region->h; stripTop += rowsPerStrip) {
+    const int count = std::min(rowsPerStrip, region->h - stripTop);
+    for (int i = 0; i < count; ++i) png_read_row(png, region->rows + std::size_t(i) * bytesPerRow, nullptr);
+    if (!outlet->put(PixelView{firstColumn, region->w, count, bytesPerRow, PixelOrder::RGBA}, stripTop)) {
+      png_destroy_read_struct(&png, &info, nullptr);
+      return false;
+    }
+  }
+  // The rows below the crop, text after the pixels and the end chunk are
+  // not needed for the picture and not read.
   png_destroy_read_struct(&png, &info, nullptr);
   return true;
 }
@@ -109,21 +175,18 @@ class PngImage final : public LazyImage {
       : LazyImage(width, height, bytes->path), bytes_(std::move(bytes)) {}
 
  protected:
-  ErrorOr<Rows> decode() const override {
-    const std::optional<std::size_t> total = bufferBytes(width(), height());
-    if (!total) return pictureError(*bytes_, "png", "image too large");
-    const std::size_t bytesPerRow = std::size_t(width()) * 4;
-    std::shared_ptr<std::uint8_t[]> buffer = std::make_shared_for_overwrite<std::uint8_t[]>(*total);
-    auto rows = std::make_unique_for_overwrite<png_bytep[]>(static_cast<std::size_t>(height()));
-    for (int i = 0; i < height(); ++i) rows[i] = buffer.get() + std::size_t(i) * bytesPerRow;
-    ReadState state{bytes_->data.get(), bytes_->size, 0, {}};
-    if (!readRows(&state, rows.get(), static_cast<png_uint_32>(width()), static_cast<png_uint_32>(height()))) {
-      return pictureError(*bytes_, "png", state.message[0] != '\0' ? state.message : "decode failed");
-    }
-    Rows result;
-    result.view = PixelView{buffer.get(), width(), height(), bytesPerRow, PixelOrder::BGRA};
-    result.owner = std::move(buffer);
-    return result;
+  ErrorOr<void> decodeRect(int x, int y, int w, int h, RowSink& sink) const override {
+    LibraryMessages warnings;
+    ReadState state{bytes_->data.get(), bytes_->size, 0, {}, &warnings};
+    Region region{x, y, w, h, static_cast<png_uint_32>(width()), static_cast<png_uint_32>(height())};
+    StripOutlet outlet(sink);
+    const bool ok = readRows(&state, &region, &outlet);
+    std::free(region.rows);
+    std::free(region.scratch);
+    tellNotes(*bytes_, "png", warnings);
+    if (outlet.refusal()) return *outlet.refusal();
+    if (!ok) return pictureError(*bytes_, "png", state.message[0] != '\0' ? state.message : "decode failed");
+    return {};
   }
 
  private:
@@ -133,7 +196,7 @@ class PngImage final : public LazyImage {
 }  // namespace
 
 OpenResult openPng(SharedBytes bytes) {
-  ReadState state{bytes->data.get(), bytes->size, 0, {}};
+  ReadState state{bytes->data.get(), bytes->size, 0, {}, nullptr};
   Header header;
   if (!readHeader(&state, &header)) {
     return pictureError(*bytes, "png", state.message[0] != '\0' ? state.message : "cannot read the header");

@@ -1,15 +1,20 @@
 // TIFF through libtiff: the first directory only, read from memory. The
 // pixels come from libtiff's RGBA reader, which handles the many sample
 // layouts, asked for the rows exactly as stored (the file's Orientation tag
-// is not applied). That reader premultiplies alpha; it is undone here, since
-// this layer's pixels are straight. libtiff's messages go to per-file
-// handlers that keep the first error and print nothing.
+// is not applied), a band of whole strips (or tile rows) at a time, so that
+// each of the file's strips is decoded once and only a band is held. A file
+// stored as one big compressed strip is thus decoded in one band. That
+// reader premultiplies alpha; it is undone here, since this layer's pixels
+// are straight. libtiff's messages go to per-file handlers that keep the
+// first error and the warnings (which become notes) and print nothing.
 #include <tiffio.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/image/decoders.h"
 
@@ -22,6 +27,7 @@ struct MemoryFile {
   toff_t size;
   toff_t position;
   char message[256];
+  LibraryMessages* warnings;  // null while only the header is read
 };
 
 tmsize_t readProc(thandle_t handle, void* out, tmsize_t length) {
@@ -70,8 +76,16 @@ int onError(TIFF* /*tif*/, void* user, const char* module, const char* format, v
   return 1;  // handled: libtiff's global handler (which prints) is not called
 }
 
-int onWarning(TIFF* /*tif*/, void* /*user*/, const char* /*module*/, const char* /*format*/, va_list /*args*/) {
-  return 1;
+int onWarning(TIFF* /*tif*/, void* user, const char* module, const char* format, va_list args) {
+  auto* file = static_cast<MemoryFile*>(user);
+  if (file->warnings != nullptr) {
+    char text[200];
+    char line[LibraryMessages::kLength];
+    std::vsnprintf(text, sizeof text, format, args);
+    std::snprintf(line, sizeof line, "%s%s%s", module != nullptr ? module : "", module != nullptr ? ": " : "", text);
+    file->warnings->add(line);
+  }
+  return 1;  // handled: nothing printed
 }
 
 struct TiffCloser {
@@ -107,51 +121,79 @@ class TiffImage final : public LazyImage {
       : LazyImage(width, height, bytes->path), bytes_(std::move(bytes)) {}
 
  protected:
-  ErrorOr<Rows> decode() const override {
-    MemoryFile file{bytes_->data.get(), bytes_->size, 0, {}};
-    auto fail = [&](const char* fallback) -> ErrorOr<Rows> {
-      return pictureError(*bytes_, "tiff", file.message[0] != '\0' ? file.message : fallback);
+  ErrorOr<void> decodeRect(int x, int y, int w, int h, RowSink& sink) const override {
+    LibraryMessages warnings;
+    MemoryFile file{bytes_->data.get(), bytes_->size, 0, {}, &warnings};
+    ErrorOr<void> done = decodeBands(&file, x, y, w, h, sink);
+    tellNotes(*bytes_, "tiff", warnings);
+    return done;
+  }
+
+ private:
+  ErrorOr<void> decodeBands(MemoryFile* file, int x, int y, int w, int h, RowSink& sink) const {
+    auto fail = [&](const char* fallback) -> ErrorOr<void> {
+      return pictureError(*bytes_, "tiff", file->message[0] != '\0' ? file->message : fallback);
     };
-    TiffHandle tif = openMemory(&file);
+    TiffHandle tif = openMemory(file);
     if (!tif) return fail("cannot open");
-    const std::optional<std::size_t> total = bufferBytes(width(), height());
-    if (!total) return fail("image too large");
     TIFFRGBAImage reader;
     char message[1024] = {};
     if (!TIFFRGBAImageBegin(&reader, tif.get(), 0, message)) return fail(message);
+    struct Ender {
+      TIFFRGBAImage* reader;
+      ~Ender() { TIFFRGBAImageEnd(reader); }
+    } ender{&reader};
     if (reader.width != static_cast<std::uint32_t>(width()) || reader.height != static_cast<std::uint32_t>(height())) {
-      TIFFRGBAImageEnd(&reader);
       return fail("the header changed");
     }
     // Rows in the order they are stored: no flip for the Orientation tag.
     reader.req_orientation = reader.orientation;
-    auto buffer = std::make_shared_for_overwrite<std::uint32_t[]>(*total / 4);
-    const int ok = TIFFRGBAImageGet(&reader, buffer.get(), reader.width, reader.height);
-    const bool alpha = reader.alpha != 0;
-    TIFFRGBAImageEnd(&reader);
-    if (!ok) return fail("decode failed");
-    // Each pixel is a word with red in its lowest byte; on a little-endian
-    // machine the bytes are R, G, B, A.
-    auto* bytes = reinterpret_cast<std::uint8_t*>(buffer.get());
-    const std::size_t count = *total / 4;
-    if constexpr (std::endian::native == std::endian::big) {
-      for (std::size_t i = 0; i < count; ++i) buffer[i] = __builtin_bswap32(buffer[i]);
+    // Bands start on the file's own strip (or tile row) boundaries, so the
+    // reader decodes each strip once; a band is whole rows of the picture.
+    std::uint32_t unit = 0;
+    if (TIFFIsTiled(tif.get())) {
+      TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &unit);
+    } else {
+      TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &unit);
     }
-    if (alpha) unpremultiply(bytes, count);
-    Rows rows;
-    rows.view = PixelView{bytes, width(), height(), std::size_t(width()) * 4, PixelOrder::RGBA};
-    rows.owner = std::move(buffer);
-    return rows;
+    unit = std::clamp<std::uint32_t>(unit, 1, static_cast<std::uint32_t>(height()));
+    const std::size_t rowBytes = std::size_t(width()) * 4;
+    const std::uint32_t wanted = static_cast<std::uint32_t>(stripRows(rowBytes, height()));
+    const std::uint32_t band = std::min<std::uint32_t>((wanted + unit - 1) / unit * unit, height());
+    const std::uint32_t first = static_cast<std::uint32_t>(y) / unit * unit;
+    const std::uint32_t bandRows = std::min<std::uint32_t>(band, static_cast<std::uint32_t>(y + h) - first);
+    std::unique_ptr<std::uint32_t[]> raster(new (std::nothrow) std::uint32_t[std::size_t(width()) * bandRows]);
+    if (!raster) return fail("out of memory");
+    auto* bytes = reinterpret_cast<std::uint8_t*>(raster.get());
+    const bool alpha = reader.alpha != 0;
+    for (std::uint32_t top = first; top < static_cast<std::uint32_t>(y + h); top += band) {
+      const std::uint32_t rows = std::min<std::uint32_t>(band, static_cast<std::uint32_t>(y + h) - top);
+      reader.row_offset = static_cast<int>(top);
+      reader.col_offset = 0;
+      if (!TIFFRGBAImageGet(&reader, raster.get(), reader.width, rows)) return fail("decode failed");
+      // Each pixel is a word with red in its lowest byte; on a little-endian
+      // machine the bytes are R, G, B, A.
+      const std::size_t count = std::size_t(width()) * rows;
+      if constexpr (std::endian::native == std::endian::big) {
+        for (std::size_t i = 0; i < count; ++i) raster[i] = __builtin_bswap32(raster[i]);
+      }
+      if (alpha) unpremultiply(bytes, count);
+      const std::uint32_t skip = static_cast<std::uint32_t>(y) > top ? static_cast<std::uint32_t>(y) - top : 0;
+      const PixelView strip{bytes + skip * rowBytes + std::size_t(x) * 4, w, static_cast<int>(rows - skip), rowBytes,
+                            PixelOrder::RGBA};
+      ErrorOr<void> taken = sink.take(strip, static_cast<int>(top + skip) - y);
+      if (!taken) return taken;
+    }
+    return {};
   }
 
- private:
   SharedBytes bytes_;
 };
 
 }  // namespace
 
 OpenResult openTiff(SharedBytes bytes) {
-  MemoryFile file{bytes->data.get(), bytes->size, 0, {}};
+  MemoryFile file{bytes->data.get(), bytes->size, 0, {}, nullptr};
   TiffHandle tif = openMemory(&file);
   auto fail = [&](const char* fallback) -> OpenResult {
     return pictureError(*bytes, "tiff", file.message[0] != '\0' ? file.message : fallback);

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 
 #include "effects/frame_params.h"
+#include "effects/slot_amounts.h"
 #include "effects/slots.h"
 #include "sys/test_random.h"
 
@@ -38,16 +39,18 @@ TEST(SlotStep, EnvelopeRisesHoldsFallsAndEachEffectDrivesOnlyItsOwnField) {
            {0.0, 0.0f}, {0.1, 0.5f}, {0.2, 1.0f}, {0.78, 1.0f}, {0.88, 0.5f}, {0.98, 0.0f}, {40.0, 0.0f},
            {-0.5, 0.0f}, {std::nan(""), 0.0f}, {HUGE_VAL, 0.0f}})
     EXPECT_NEAR(slotEnvelope(p), e, 1e-6) << p;
-  const std::array<float, 10> factor{0.55f, 0.5f, 0.45f, 0.4f, 0.4f, 0.45f, 0.6f, 0.55f, 0.35f, 0.4f};
-  for (std::int64_t effect : {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}) {
-    Uniforms u;
-    for (float* f : slotFields(u)) *f = 99.0f;  // a previous slot's leftovers
-    applySlotStep(u, SlotState{effect, effect % 2 == 0, 0.0}, 0.5 * kInterval, kInterval);
-    const auto fields = slotFields(u);
-    for (std::size_t i = 0; i < fields.size(); ++i)
-      EXPECT_EQ(*fields[i], static_cast<std::int64_t>(i) + 1 == effect ? factor[i] : 0.0f) << effect << " " << i + 1;
-    EXPECT_EQ(u.mirrorOn, effect % 2 == 0 ? 1.0f : 0.0f);
-  }
+  // The table's amount at full envelope (p = 0.5), half of it at p = 0.1.
+  for (std::int64_t effect : {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12})
+    for (const auto& [p, e] : {std::pair{0.5, 1.0f}, {0.1, 0.5f}}) {
+      Uniforms u;
+      for (float* f : slotFields(u)) *f = 99.0f;  // a previous slot's leftovers
+      applySlotStep(u, SlotState{effect, effect % 2 == 0, 0.0}, p * kInterval, kInterval);
+      const auto fields = slotFields(u);
+      for (std::size_t i = 0; i < fields.size(); ++i)
+        EXPECT_EQ(*fields[i], static_cast<std::int64_t>(i) + 1 == effect ? kSlotAmounts[i].full * e : 0.0f)
+            << effect << " " << i + 1 << " at " << p;
+      EXPECT_EQ(u.mirrorOn, effect % 2 == 0 ? 1.0f : 0.0f);
+    }
   Uniforms u;  // liquid follows the envelope over a slot that starts at 100
   applySlotStep(u, SlotState{1, false, 100.0}, 100.0 + 0.88 * kInterval, kInterval);
   EXPECT_NEAR(u.liquid, 0.275f, 1e-6);

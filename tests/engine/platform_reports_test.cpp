@@ -186,4 +186,20 @@ TEST(PlatformReports, VerboseTellsEachSkippedPictureWithItsReasonAndOtherFailure
   EXPECT_EQ(said[2], "quelltrine-saver: drawable: no drawable") << "a failure of every frame is told once";
 }
 
+TEST(PlatformReports, ALibrarysOwnMessageIsANoteForVerboseOnlyAndNoSkip) {
+  std::ostringstream quiet, verbose;
+  PlatformReports silent(quiet, false), talking(verbose, true);
+  const Error note{ErrorKind::Picture, "heif", "SPS error: transform hierarchy depth (inter) > CTB size - min TB size",
+                   kFolder + "/a.heic"};
+  for (PlatformReports* r : {&silent, &talking}) {
+    r->listedFolder(kFolder, 1);
+    r->noted(note);
+  }
+  EXPECT_EQ(quiet.str(), "");
+  EXPECT_THAT(lines(verbose), ::testing::ElementsAre("quelltrine-saver: note: /home/anna/Bilder/a.heic: heif: SPS "
+                                                     "error: transform hierarchy depth (inter) > CTB size - min TB "
+                                                     "size"));
+  EXPECT_EQ(talking.pictureState(), PictureState::NoPictureFiles) << "a note is no failed picture";
+}
+
 }  // namespace

@@ -131,7 +131,8 @@ TEST_F(GpuTest, SeamsFailOnlyTheNextObjectsAndEncodingTakesBytesAndTextures) {
 
 using plat::image::PixelOrder;
 
-// An image with given rows; counts how often its pixels are asked for.
+// An image with given rows, handed over one row per strip; counts how often
+// its pixels are asked for.
 struct RowsImage : plat::image::Image {
   RowsImage(int w, int h, std::size_t stride, PixelOrder order, Bytes rows)
       : w(w), h(h), stride(stride), order(order), rows(std::move(rows)) {}
@@ -141,6 +142,16 @@ struct RowsImage : plat::image::Image {
     ++decodes;
     if (!rows.empty()) return plat::image::PixelView{rows.data(), w, h, stride, order};
     return plat::Error{plat::ErrorKind::Picture, "png", "broken", "broken.png"};
+  }
+  plat::ErrorOr<void> rowsInRect(int x, int y, int rw, int rh, plat::image::RowSink& sink) const override {
+    ++decodes;
+    if (rows.empty()) return plat::Error{plat::ErrorKind::Picture, "png", "broken", "broken.png"};
+    for (int r = 0; r < rh; ++r) {
+      const plat::image::PixelView strip{rows.data() + std::size_t(y + r) * stride + std::size_t(x) * 4, rw, 1, stride,
+                                         order};
+      if (auto taken = sink.take(strip, r); !taken) return taken;
+    }
+    return {};
   }
   int w, h; std::size_t stride; PixelOrder order; Bytes rows; mutable int decodes = 0;
 };

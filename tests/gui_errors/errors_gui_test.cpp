@@ -2,9 +2,10 @@
 // person meet it: without a GPU, or with a bundle whose shader library is
 // missing or broken, every mode ends at once with exit status 1 and one line
 // saying why; a picture folder that is missing, empty, without pictures or
-// with only broken ones is named once, with what was found; --verbose lists
-// each skipped picture with the decoder's reason, and a damaged preferences
-// file.
+// with only broken ones is named once, with what was found (and nothing a
+// decoding library says by itself reaches stderr); --verbose lists each
+// skipped picture with the decoder's reason, the libraries' notes, and a
+// damaged preferences file.
 #include <gmock/gmock.h>
 
 #include <filesystem>
@@ -22,6 +23,9 @@ using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 namespace fs = std::filesystem;
+
+// A HEIC with one bit of its SPS flipped, which libde265 complains about.
+const std::string kSpsError = QUELLTRINE_SOURCE_DIR "/tests/image/fixtures/heif-sps-error.heic";
 
 class EngineErrors : public ::testing::Test {
  public:
@@ -157,13 +161,15 @@ TEST_F(EngineErrors, APictureFolderWithoutPicturesIsNamedOnceWithWhatWasFound) {
   for (const char* name : {"notes.txt", "holiday.gif", "scan.tif"}) std::ofstream(other + "/" + name) << "x";
   std::ofstream(broken + "/a.jpg") << "not a picture";
   std::ofstream(broken + "/b.png") << "\x89PNG\r\n\x1a\n cut off";
+  // libde265 prints "SPS error: ..." about this one by itself.
+  fs::copy_file(kSpsError, broken + "/c.heic");
   const struct {
     std::string folder;
     const char* says;
   } cases[] = {{missing, "does not exist"},
                {empty, "is empty"},
                {other, "3 entries, none of them a .jpg, .jpeg, .png, .heic, .tiff or .bmp file"},
-               {broken, "2 pictures tried, none could be read"}};
+               {broken, "3 pictures tried, none could be read"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder);
     quelltrine::settings::storeImageFolder(c.folder);
@@ -181,12 +187,18 @@ TEST_F(EngineErrors, VerboseListsEachSkippedPictureWithTheDecodersReason) {
   fs::create_directories(folder);
   std::ofstream(folder + "/a.jpg") << "not a picture";
   std::ofstream(folder + "/b.png") << "\x89PNG\r\n\x1a\n cut off";
+  fs::copy_file(kSpsError, folder + "/c.heic");
   quelltrine::settings::storeImageFolder(folder);
   EXPECT_EQ(runUntilItSpeaks(engine({"--verbose"})), "killed by SIGTERM");
   const auto lines = errLines();
   EXPECT_THAT(lines, ::testing::Contains("quelltrine-saver: skipped " + folder +
                                          "/a.jpg: source: not a JPEG, PNG, TIFF, HEIF or BMP file"));
   EXPECT_THAT(lines, ::testing::Contains(StartsWith("quelltrine-saver: skipped " + folder + "/b.png: png: ")));
+  EXPECT_THAT(lines, ::testing::Contains("quelltrine-saver: note: " + folder +
+                                         "/c.heic: heif: SPS error: transform hierarchy depth (intra) > CTB size - "
+                                         "min TB size"));
+  EXPECT_THAT(lines, ::testing::Contains(StartsWith("quelltrine-saver: skipped " + folder + "/c.heic: heif: ")));
+  EXPECT_THAT(lines, ::testing::Not(::testing::Contains(StartsWith("SPS error")))) << "nothing printed by itself";
   const auto summaries =
       std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("no pictures") != l.npos; });
   EXPECT_EQ(summaries, 1) << ::testing::PrintToString(lines);

@@ -1,9 +1,11 @@
 // Every format and variant the fixtures make decodes to the right size and
 // quadrant colours (channel order, flips, rotation); damaged and absurd files
-// fail cleanly and fast with their decoder's name.
+// fail cleanly, at the step that should refuse them, with their decoder's
+// name; an absurd size inside a file is refused by the size limit, not by
+// running out of memory.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
 #include <optional>
 
@@ -43,6 +45,7 @@ TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
       {"rgba16.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0}, {"rgba.bmp", "bmp", {TL, TR, alpha(BL), alpha(BR)}, 0},
       {"two-pages.tiff", "tiff", {TL, TR, BL, BR}, 0},  // the second page is black
       {"bottom-up.tiff", "tiff", {TL, TR, BL, BR}, 0},  // orientation tag 4 not applied
+      {"tiled.tiff", "tiff", {TL, TR, BL, BR}, 0},      {"interlaced.png", "png", {TL, TR, BL, BR}, 0},
       {"plain.heic", "heif", {TL, TR, BL, BR}, 24},
       {"rotated.heic", "heif", {TL, TR, BL, BR}, 24}};  // a 90-degree irot, shown as stored
   const auto& files = corpus();
@@ -69,20 +72,30 @@ TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
   }
 }
 
-// Stage 0: no source; 1: the header read refuses; 2: the image or its pixels fail.
+// Stage 0: no source; 1: the header read refuses; 2: the image or its pixels
+// fail. A BMP shorter than its rows is refused at its header: stb_image
+// would decode the missing rows as zeros, a GiB of RGBA for a 9 kB bomb.
 TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
   const struct {
     const char* file;
     const char* decoder;
     int stage;
-  } cases[] = {{"empty.jpg", "source", 0},  {"text.jpg", "source", 0},       {"truncated.jpg", "jpeg", 2},
-               {"truncated.png", "png", 2}, {"huge-header.png", "png", 1},  {"huge-sof.jpg", "jpeg", 1},
-               {"huge-ispe.heic", "heif", 1}, {"huge.bmp", "bmp", 1},       {"huge.tiff", "tiff", 1}};
+    const char* says;  // part of the message, or nullptr
+  } cases[] = {{"empty.jpg", "source", 0, nullptr},
+               {"text.jpg", "source", 0, nullptr},
+               {"truncated.jpg", "jpeg", 2, nullptr},
+               {"truncated.png", "png", 2, nullptr},
+               {"truncated.bmp", "bmp", 1, "the file ends before its pixels do"},
+               {"bomb.bmp", "bmp", 1, "the file ends before its pixels do (9270 of 805306422 bytes)"},
+               {"huge-header.png", "png", 1, "outside the decodable range"},
+               {"huge-sof.jpg", "jpeg", 1, "outside the decodable range"},
+               {"huge-ispe.heic", "heif", 1, "exceeds the maximum image size"},  // libheif's cap, ours squared
+               {"huge.bmp", "bmp", 1, "outside the decodable range"},
+               {"huge.tiff", "tiff", 1, "outside the decodable range"}};
   const auto& files = corpus();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     const Bytes& bytes = files.at(c.file);
-    const auto start = std::chrono::steady_clock::now();
     // The first step that fails gives the error.
     std::optional<plat::Error> error;
     auto source = ImageSource::createWithData(bytes.data(), bytes.size());
@@ -100,10 +113,11 @@ TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
     EXPECT_EQ(error->origin, c.decoder);
     EXPECT_EQ(error->kind, plat::ErrorKind::Picture);
     EXPECT_FALSE(error->message.empty());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    if (c.says != nullptr) {
+      EXPECT_THAT(error->message, ::testing::HasSubstr(c.says));
+    }
   }
   // Found by the fuzzer: a HEIF grid of 64x48 whose tile claims 63414x57292 made libheif allocate 3.6 GB.
-  const auto start = std::chrono::steady_clock::now();
   const std::string giant = QUELLTRINE_SOURCE_DIR "/tests/image/fixtures/heif-giant-tile.heic";
   auto source = ImageSource::createWithPath(giant);
   ASSERT_TRUE(source) << source.error().text();
@@ -113,7 +127,7 @@ TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
   ASSERT_FALSE(pixels);
   EXPECT_EQ(pixels.error().origin, "heif");
   EXPECT_EQ(pixels.error().path, giant) << "a decoder's error names the file it read";
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_THAT(pixels.error().message, ::testing::HasSubstr("exceeds the maximum image size 16384x16384"));
 }
 
 }  // namespace

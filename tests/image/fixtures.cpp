@@ -119,7 +119,8 @@ Bytes png(const Bytes& rgba, int width, int height, PngKind kind) {
   if (kind == PngKind::Grey1) type = PNG_COLOR_TYPE_GRAY, channels = 1, depth = 1;
   if (kind == PngKind::PaletteAlpha) type = PNG_COLOR_TYPE_PALETTE, channels = 1;
   if (kind == PngKind::Rgba16) depth = 16;
-  png_set_IHDR(p, info, png_uint_32(width), png_uint_32(height), depth, type, PNG_INTERLACE_NONE, 0, 0);
+  png_set_IHDR(p, info, png_uint_32(width), png_uint_32(height), depth, type,
+               kind == PngKind::RgbInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, 0, 0);
   if (type == PNG_COLOR_TYPE_PALETTE) {  // the quadrant colours, the bottom two with the pattern's alpha
     const png_color colours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
     const png_byte alphas[4] = {255, 255, rgba.back(), rgba.back()};
@@ -150,7 +151,7 @@ Bytes png(const Bytes& rgba, int width, int height, PngKind kind) {
   return out;
 }
 
-Bytes tiff(const Bytes& rgba, int width, int height, int orientation) {
+Bytes tiff(const Bytes& rgba, int width, int height, int orientation, bool tiled) {
   char path[] = "/tmp/quelltrine-fixture-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return {};
@@ -161,13 +162,32 @@ Bytes tiff(const Bytes& rgba, int width, int height, int orientation) {
   for (std::size_t i = 0; i < rgba.size(); ++i) if (i % 4 != 3) rgb.push_back(rgba[i]);
   for (int page = 0; tif != nullptr && page < 2; ++page) {
     for (auto [tag, v] : {std::pair{TIFFTAG_IMAGEWIDTH, width}, {TIFFTAG_IMAGELENGTH, height},
-                          {TIFFTAG_ROWSPERSTRIP, 8}, {TIFFTAG_SAMPLESPERPIXEL, 3}, {TIFFTAG_BITSPERSAMPLE, 8},
+                          {TIFFTAG_SAMPLESPERPIXEL, 3}, {TIFFTAG_BITSPERSAMPLE, 8},
                           {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB}, {TIFFTAG_COMPRESSION, COMPRESSION_LZW},
                           {TIFFTAG_ORIENTATION, page == 0 ? orientation : 1},
                           {TIFFTAG_SUBFILETYPE, page == 0 ? 0 : FILETYPE_PAGE}}) {
       TIFFSetField(tif, std::uint32_t(tag), v);
     }
-    for (int y = 0; y < height; ++y) TIFFWriteScanline(tif, &rgb[std::size_t(y * width * 3)], std::uint32_t(y), 0);
+    if (!tiled) {
+      TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 8);
+      for (int y = 0; y < height; ++y) TIFFWriteScanline(tif, &rgb[std::size_t(y * width * 3)], std::uint32_t(y), 0);
+    } else {
+      constexpr int kTile = 16;
+      TIFFSetField(tif, TIFFTAG_TILEWIDTH, kTile);
+      TIFFSetField(tif, TIFFTAG_TILELENGTH, kTile);
+      Bytes tile(kTile * kTile * 3);
+      for (int ty = 0; ty < height; ty += kTile) {
+        for (int tx = 0; tx < width; tx += kTile) {
+          std::fill(tile.begin(), tile.end(), 0);
+          for (int y = ty; y < std::min(height, ty + kTile); ++y) {
+            for (int x = tx; x < std::min(width, tx + kTile); ++x) {
+              std::memcpy(&tile[std::size_t(((y - ty) * kTile + (x - tx)) * 3)], &rgb[std::size_t((y * width + x) * 3)], 3);
+            }
+          }
+          TIFFWriteTile(tif, tile.data(), std::uint32_t(tx), std::uint32_t(ty), 0, 0);
+        }
+      }
+    }
     std::fill(rgb.begin(), rgb.end(), 0);
     TIFFWriteDirectory(tif);
   }
@@ -236,6 +256,24 @@ Bytes pngHeaderOnly(std::uint32_t width, std::uint32_t height) {
   return file;
 }
 
+Bytes pngOfZeros(int width, int height) {
+  Bytes out;
+  png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(p);
+  png_set_write_fn(
+      p, &out, [](png_structp s, png_bytep d, png_size_t n) { append(static_cast<Bytes*>(png_get_io_ptr(s)), d, n); },
+      nullptr);
+  png_set_IHDR(p, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, 0, 0);
+  png_set_compression_level(p, 9);
+  png_set_filter(p, 0, PNG_FILTER_NONE);
+  png_write_info(p, info);
+  const Bytes row(std::size_t(width) * 3, 0);
+  for (int y = 0; y < height; ++y) png_write_row(p, row.data());
+  png_write_end(p, info);
+  png_destroy_write_struct(&p, &info);
+  return out;
+}
+
 std::vector<std::pair<std::string, Bytes>> all() {
   const int w = 64, h = 48;
   const Bytes q = quadrants(w, h), t = quadrants(w, h, 128);
@@ -247,7 +285,8 @@ std::vector<std::pair<std::string, Bytes>> all() {
       {"grey-alpha.png", png(t, w, h, PngKind::GreyAlpha)}, {"palette-alpha.png", png(t, w, h, PngKind::PaletteAlpha)},
       {"rgba16.png", png(t, w, h, PngKind::Rgba16)}, {"two-pages.tiff", tiff(q, w, h)},
       {"bottom-up.tiff", tiff(q, w, h, 4)}, {"plain.heic", heic(q, w, h)}, {"rotated.heic", heic(q, w, h, 6)},
-      {"rgb.bmp", bmp(q, w, h, false)}, {"rgba.bmp", bmp(t, w, h, true)}};
+      {"rgb.bmp", bmp(q, w, h, false)}, {"rgba.bmp", bmp(t, w, h, true)},
+      {"interlaced.png", png(q, w, h, PngKind::RgbInterlaced)}, {"tiled.tiff", tiff(q, w, h, 1, true)}};
   Bytes jpg = out[0].second, rgb = out[5].second, tif = out[11].second, heif = out[13].second, bitmap = out[15].second;
   out.emplace_back("truncated.jpg", Bytes(jpg.begin(), jpg.begin() + long(jpg.size() / 2)));
   out.emplace_back("truncated.png", Bytes(rgb.begin(), rgb.begin() + long(rgb.size() / 2)));
@@ -260,6 +299,10 @@ std::vector<std::pair<std::string, Bytes>> all() {
   }
   out.emplace_back("huge-sof.jpg", jpg);
   out.emplace_back("huge-ispe.heic", heif.empty() ? heif : withHeifSize(heif, 100000, 100000));
+  out.emplace_back("truncated.bmp", Bytes(bitmap.begin(), bitmap.begin() + long(bitmap.size() / 2)));
+  put(bitmap, 18, 16384, 4, false);  // within the size caps, a gigabyte of pixels the file does not have
+  put(bitmap, 22, 16384, 4, false);
+  out.emplace_back("bomb.bmp", bitmap);
   put(bitmap, 18, 100000, 4, false);
   put(bitmap, 22, 100000, 4, false);
   out.emplace_back("huge.bmp", bitmap);

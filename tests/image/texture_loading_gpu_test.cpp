@@ -1,20 +1,46 @@
 // Loading through the real texture loader (Mesa's software rasteriser when
 // there is no GPU): the texture has the crop's size and the picture's colours
 // in the right channels whichever order the decoder produced; a picture
-// larger than the device allows is refused before its pixels are decoded.
+// larger than the device allows, or whose texture would take more than a
+// quarter of the memory available, is refused before any of its pixels are
+// decoded, and the next picture loads; and a PNG bomb costs its texture and
+// a strip, measured in a process of its own.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <cstdio>
+#include <sstream>
 
 #include "image/pixels.h"
+#include "platform/error_sink.h"
 #include "platform/gpu/device.h"
 #include "platform/gpu/texture.h"
 #include "platform/gpu/texture_loader.h"
+#include "platform/sys/memory.h"
 #include "playlist/texture_loading.h"
 
 namespace {
 
 using namespace fixtures;
+using ::testing::HasSubstr;
+
+struct Heard final : plat::ErrorSink {
+  void failed(const plat::Error& e) override { failures.push_back(e); }
+  // The origins of the failures about the file `name`.
+  std::vector<std::string> originsFor(const std::string& path) const {
+    std::vector<std::string> out;
+    for (const auto& e : failures)
+      if (e.path == path) out.push_back(e.origin);
+    return out;
+  }
+  std::vector<plat::Error> failures;
+};
+
+// Memory available as the test says, for as long as it lives.
+struct PretendMemory {
+  explicit PretendMemory(std::uint64_t bytes) { plat::sys::testing::pretendMemoryAvailable(bytes); }
+  ~PretendMemory() { plat::sys::testing::pretendMemoryAvailable(std::nullopt); }
+};
 
 class TextureLoadingGpuTest : public testing::Test {
  protected:
@@ -43,34 +69,133 @@ class TextureLoadingGpuTest : public testing::Test {
   plat::gpu::TextureLoader loader_{device_};
   plat::sys::SystemRandom rng_;
   TempDir dir_;
+  std::shared_ptr<Heard> heard_ = std::make_shared<Heard>();
+  plat::ScopedErrorSink scope_{heard_};
 };
 
 // 400x300 in a 160x100 view: a 400x250 texture of rows 25 to 274, whose
-// quadrant border (row 150) lands on row 125. JPEG decodes to BGRA, HEIF to RGBA.
+// quadrant border (row 150) lands on row 125. JPEG decodes to BGRA, PNG,
+// TIFF and HEIF to RGBA. Tiny strips make every format cross strip borders.
 TEST_F(TextureLoadingGpuTest, CroppedPictureArrivesWithItsColours) {
   const Bytes q = quadrants(400, 300);
   const Rgba want[4] = {kTopLeft, kTopRight, kBottomLeft, kBottomRight};
-  for (const auto& [name, bytes, tolerance] : {std::tuple{"a.jpg", jpeg(q, 400, 300, JpegKind::Baseline), 12},
-                                               {"d.heic", heic(q, 400, 300), 24}}) {
-    SCOPED_TRACE(name);
-    auto texture = load({{name, bytes}}, {160, 100});
-    ASSERT_TRUE(texture);
-    EXPECT_EQ(size(*texture), (std::pair<std::size_t, std::size_t>{400, 250}));
-    for (std::size_t i = 0; i < 4; ++i) expect(*texture, 100 + 200 * (i % 2), 60 + 130 * (i / 2), want[i], tolerance);
+  for (const std::size_t stripBytes : {std::size_t{0}, std::size_t{1}}) {
+    plat::image::testing::setStripBytes(stripBytes);
+    for (const auto& [name, bytes, tolerance] : {std::tuple{"a.jpg", jpeg(q, 400, 300, JpegKind::Baseline), 12},
+                                                 {"b.png", png(q, 400, 300, PngKind::Rgb), 0},
+                                                 {"c.tiff", tiff(q, 400, 300), 0},
+                                                 {"d.heic", heic(q, 400, 300), 24}}) {
+      SCOPED_TRACE(std::string(name) + (stripBytes == 0 ? ", usual strips" : ", tiny strips"));
+      auto texture = load({{name, bytes}}, {160, 100});
+      ASSERT_TRUE(texture);
+      EXPECT_EQ(size(*texture), (std::pair<std::size_t, std::size_t>{400, 250}));
+      for (std::size_t i = 0; i < 4; ++i) expect(*texture, 100 + 200 * (i % 2), 60 + 130 * (i / 2), want[i], tolerance);
+    }
   }
+  plat::image::testing::setStripBytes(0);
+  EXPECT_THAT(heard_->failures, ::testing::IsEmpty());
 }
 
-// 20000x10000 is within the decoder's caps but beyond the device's largest
-// texture: refused before 800 MB are decoded, and the next picture loads.
+// 20000x12500 is within the decoder's caps, and its crop for a 1.6 view is
+// all of it, beyond the device's largest texture. The file has a valid
+// header and no pixels, so any attempt to decode it would be heard as a PNG
+// failure: only the refusal is.
 TEST_F(TextureLoadingGpuTest, PictureLargerThanTheDeviceIsRefusedBeforeDecoding) {
   ASSERT_LT(device_->limits().maxTextureSize, 20000u);
-  const auto start = std::chrono::steady_clock::now();
-  auto texture = load({{"huge.png", pngHeaderOnly(20000, 10000)},
+  auto texture = load({{"huge.png", pngHeaderOnly(20000, 12500)},
                        {"small.png", png(quadrants(32, 20), 32, 20, PngKind::Rgb)}},
                       {160, 100});
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   ASSERT_TRUE(texture);
   EXPECT_EQ(size(*texture), (std::pair<std::size_t, std::size_t>{32, 20}));
+  EXPECT_EQ(heard_->originsFor(dir_ / "huge.png"), std::vector<std::string>{"gpu"});
+  EXPECT_THAT(heard_->failures.at(0).message, HasSubstr("exceeds the largest texture side"));
+}
+
+// A texture may take a quarter of the memory available, and not a byte
+// more. A 64x40 picture in a 160x100 view is a texture of 10240 bytes.
+TEST_F(TextureLoadingGpuTest, PictureOverAQuarterOfTheMemoryAvailableIsSkippedBeforeDecoding) {
+  const Bytes fits = png(quadrants(64, 40), 64, 40, PngKind::Rgb);
+  {
+    const PretendMemory memory(4 * 10240);
+    auto texture = load({{"exact.png", fits}}, {160, 100});
+    ASSERT_TRUE(texture) << "a texture of exactly a quarter loads";
+    EXPECT_EQ(size(*texture), (std::pair<std::size_t, std::size_t>{64, 40}));
+  }
+  {
+    const PretendMemory memory(4 * 10240 - 1);
+    EXPECT_FALSE(load({{"over.png", fits}}, {160, 100}));
+    EXPECT_EQ(heard_->originsFor(dir_ / "over.png"), std::vector<std::string>{"memory"});
+  }
+  // Refused before decoding (the header-only file would fail as a PNG), and
+  // the next picture of the call is tried and loads.
+  const PretendMemory memory(64ull << 20);  // a budget of 16 MiB; 3000x2000 needs 22.9 MiB
+  auto texture = load({{"big.png", pngHeaderOnly(3000, 2000)}, {"next.png", fits}}, {3000, 2000});
+  ASSERT_TRUE(texture);
+  EXPECT_EQ(size(*texture), (std::pair<std::size_t, std::size_t>{60, 40}));
+  EXPECT_EQ(heard_->originsFor(dir_ / "big.png"), std::vector<std::string>{"memory"});
+  const plat::Error& refusal = heard_->failures.back();
+  EXPECT_EQ(refusal.kind, plat::ErrorKind::Picture);
+  EXPECT_EQ(refusal.message,
+            "its texture (3000 x 2000 pixels, 23 MiB) would need more than a quarter of the memory available "
+            "(64 MiB)");
+}
+
+// What one run of the probe said.
+struct ProbeRun {
+  int status = -1;
+  std::size_t width = 0, height = 0;
+  std::string renderer;
+  long peakKb = -1;
+};
+
+ProbeRun probe(const std::string& arguments) {
+  ProbeRun run;
+  FILE* out = ::popen((std::string(QUELLTRINE_MEMORY_PROBE) + " " + arguments).c_str(), "r");
+  if (out == nullptr) return run;
+  std::string text;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, out) != nullptr) text += buffer;
+  const int status = ::pclose(out);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::istringstream in(text);
+  for (std::string key; in >> key;) {
+    if (key == "texture") in >> run.width >> run.height;
+    if (key == "peak_kb") in >> run.peakKb;
+    if (key == "renderer") std::getline(in, run.renderer);
+  }
+  return run;
+}
+
+// A 16384x16384 PNG of black rows (a file of about 780 KB) in a 1280x800
+// view is a 16384x10240 texture of 640 MiB. Loading it raises the peak
+// memory of a process by less than 1.25 times that over the same process
+// loading nothing: the texture and a strip, never the decoded picture
+// besides. (With a software renderer the texture itself lives in the
+// process, so the rise is at least the texture: the measure measures.)
+TEST(PictureMemory, APngBombCostsItsTextureAndAStripAboveThePictureFreeProcess) {
+  constexpr int kSide = 16384;
+  const std::uint64_t textureBytes = std::uint64_t{kSide} * 10240 * 4;
+  const auto available = plat::sys::memoryAvailable();
+  if (!available || *available / plat::gpu::kPictureMemoryShare < textureBytes) {
+    GTEST_SKIP() << "this machine has too little memory available for a texture of 640 MiB";
+  }
+  TempDir dir;
+  const Bytes bomb = pngOfZeros(kSide, kSide);
+  EXPECT_LT(bomb.size(), 1u << 20);
+  ASSERT_TRUE(writeFile(dir / "bomb.png", bomb));
+  const ProbeRun empty = probe("1280 800");
+  const ProbeRun loaded = probe("1280 800 " + dir / "bomb.png");
+  ASSERT_EQ(empty.status, 0);
+  ASSERT_EQ(loaded.status, 0) << "the bomb loads";
+  EXPECT_EQ(loaded.width, std::size_t{kSide});
+  EXPECT_EQ(loaded.height, 10240u);
+  ASSERT_GT(empty.peakKb, 0);
+  const double rise = static_cast<double>(loaded.peakKb - empty.peakKb) * 1024.0;
+  EXPECT_LT(rise, 1.25 * static_cast<double>(textureBytes)) << "peak " << loaded.peakKb << " kB, without "
+                                                            << empty.peakKb << " kB";
+  if (loaded.renderer.find("llvmpipe") != std::string::npos || loaded.renderer.find("softpipe") != std::string::npos) {
+    EXPECT_GT(rise, 0.9 * static_cast<double>(textureBytes)) << "the texture is in the process's memory";
+  }
 }
 
 }  // namespace

@@ -61,7 +61,9 @@ inline std::string makeBundle(const std::string& folder, const std::string& libr
   return folder;
 }
 
-inline std::string realShaderLibrary() { return readFile(std::string(QUELLTRINE_SOURCE_DIR) + "/shaders/default.glsllib"); }
+// The library as the build wrote and bundled it: the checked-in file lacks
+// the slot amounts' constants.
+inline std::string realShaderLibrary() { return readFile(QUELLTRINE_BUNDLE_DIR "/Contents/Resources/default.glsllib"); }
 
 // A test library: the real library's declaration of the parameter block, a
 // plain full-screen vertex function (uv (0,0) at the top-left), and the

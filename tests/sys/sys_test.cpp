@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/sys/fs.h"
+#include "platform/sys/memory.h"
 #include "platform/sys/random.h"
 #include "platform/sys/unicode.h"
 #include "sys/temp_env.h"
@@ -105,4 +106,28 @@ TEST(ComparePathsNFC, ComposedEqualsDecomposedAndOrderIsByScalarThenBytes) {
 }
 
 }  // namespace
+
+// The figure in bytes from the kernel's kB, wherever the line stands; none
+// for a missing line, another unit, a number that is not one or that
+// overflows when made bytes; the live file has a figure.
+TEST(MemoryAvailable, ReadFromItsLineInKilobytesOrNone) {
+  const std::string real = "MemTotal:       24684544 kB\nMemFree:        20963328 kB\n"
+                           "MemAvailable:   24142336 kB\nBuffers:          102400 kB\n";
+  EXPECT_EQ(parseMemoryAvailable(real), std::uint64_t{24142336} * 1024);
+  EXPECT_EQ(parseMemoryAvailable("MemAvailable: 7 kB"), 7u * 1024);
+  EXPECT_EQ(parseMemoryAvailable("MemAvailable:\t0 kB\r\n"), 0u);
+  for (const char* text : {"", "MemTotal: 100 kB\n", "MemAvailable: 100 MB\n", "MemAvailable: kB\n",
+                           "MemAvailable: -5 kB\n", "MemAvailable: 99999999999999999999 kB\n",
+                           "MemAvailable: 18014398509481984 kB\n", "XMemAvailable: 5 kB\n"}) {
+    EXPECT_EQ(parseMemoryAvailable(text), std::nullopt) << text;
+  }
+  const auto live = memoryAvailable();
+  ASSERT_TRUE(live) << "/proc/meminfo has MemAvailable on every kernel since 3.14";
+  EXPECT_GT(*live, 0u);
+  testing::pretendMemoryAvailable(12345);
+  EXPECT_EQ(memoryAvailable(), 12345u);
+  testing::pretendMemoryAvailable(std::nullopt);
+  EXPECT_NE(memoryAvailable(), 12345u);
+}
+
 }  // namespace plat::sys

@@ -1,0 +1,74 @@
+// The slot amounts as the shader library gets them: the constants the build
+// wrote into the bundled library, and what a changed table would write.
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "shaders/amount_constants.h"
+
+namespace quelltrine {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(AmountConstants, TheBundledLibraryDeclaresEveryAmountOfTheTableOnce) {
+  const std::string library = readFile(QUELLTRINE_BUNDLE_DIR "/Contents/Resources/default.glsllib");
+  ASSERT_THAT(library, HasSubstr("//@common"));
+  std::map<std::string, std::vector<std::string>> declared;
+  const std::regex declaration(R"(const float (\w+)Full = ([^;\n]*);)");
+  for (auto m = std::sregex_iterator(library.begin(), library.end(), declaration); m != std::sregex_iterator(); ++m)
+    declared[(*m)[1]].push_back((*m)[2]);
+  EXPECT_EQ(declared.size(), kSlotAmounts.size());
+  for (const SlotAmount& a : kSlotAmounts) {
+    SCOPED_TRACE(a.field);
+    const std::vector<std::string>& values = declared[std::string(a.field)];
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(std::strtof(values[0].c_str(), nullptr), a.full);
+  }
+  EXPECT_THAT(library, Not(HasSubstr(kAmountsMarker)));
+}
+
+TEST(AmountConstants, AChangedAmountIsWhatTheLibraryGets) {
+  std::array<SlotAmount, 11> table = kSlotAmounts;
+  table[0].full = 0.7f;
+  table[10].full = 2.0f;
+  std::string why;
+  const auto library = withAmountConstants("// head\n  //@amounts \nvoid main() {}\n", table, why);
+  ASSERT_TRUE(library) << why;
+  EXPECT_THAT(*library, ::testing::StartsWith("// head\nconst float liquidFull = 0.7;\nconst float kaleidoFull = "));
+  EXPECT_THAT(*library, ::testing::EndsWith("const float lensAmtFull = 2.0;\nvoid main() {}\n"));
+}
+
+TEST(AmountConstants, EveryFloatIsWrittenAsAFloatLiteralThatReadsBackTheSame) {
+  for (float v : {0.55f, 0.1f, 0.123456789f, 3.0f, 1e-7f, 16777217.0f, 3.4e38f}) {
+    SCOPED_TRACE(v);
+    const std::string text = glslFloat(v);
+    EXPECT_THAT(text, HasSubstr("."));  // GLSL ES takes no integer for a float constant
+    EXPECT_EQ(std::strtof(text.c_str(), nullptr), v) << text;
+  }
+}
+
+TEST(AmountConstants, ALibraryWithoutOneMarkerLineIsRefused) {
+  for (const char* text : {"//@common\nvoid main() {}\n", "//@amounts\n//@amounts\n", "// //@amounts\n"}) {
+    SCOPED_TRACE(text);
+    std::string why;
+    EXPECT_FALSE(withAmountConstants(text, kSlotAmounts, why));
+    EXPECT_THAT(why, HasSubstr("//@amounts"));
+  }
+}
+
+}  // namespace
+}  // namespace quelltrine
