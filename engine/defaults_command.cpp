@@ -8,7 +8,7 @@
 #include <ostream>
 #include <variant>
 
-#include "host/settings.h"
+#include "host/preference_keys.h"
 #include "platform/store/screen_saver_defaults.h"
 
 namespace quelltrine {

@@ -35,10 +35,6 @@ std::shared_ptr<QuelltrineSaverView> QuelltrineSaverView::initWithCoder(const pl
   return view;
 }
 
-void QuelltrineSaverView::startAnimation() { plat::ui::ScreenSaverView::startAnimation(); }
-
-void QuelltrineSaverView::stopAnimation() { plat::ui::ScreenSaverView::stopAnimation(); }
-
 void QuelltrineSaverView::animateOneFrame() {
   t += animationTimeInterval();
   renderFrame(nullptr);

@@ -32,10 +32,9 @@ class QuelltrineSaverView : public plat::ui::ScreenSaverView {
   static std::shared_ptr<QuelltrineSaverView> initWithFrame(const plat::ui::Rect& frame, bool isPreview);
   static std::shared_ptr<QuelltrineSaverView> initWithCoder(const plat::ui::Coder& coder);
 
-  // Host operations.
+  // Host operations. startAnimation and stopAnimation are the base class's:
+  // they reset nothing here.
   std::shared_ptr<plat::ui::Layer> makeBackingLayer() override;
-  void startAnimation() override;
-  void stopAnimation() override;
   void animateOneFrame() override;
   void drawRect(const plat::ui::Rect& rect) override;
   bool hasConfigureSheet() const override;

@@ -8,16 +8,9 @@
 
 #include <string>
 
-namespace quelltrine::settings {
+#include "host/preference_keys.h"
 
-inline constexpr const char* kModuleName = "com.quelltrine.saver";
-inline constexpr const char* kImageFolderKey = "imageFolder";
-inline constexpr const char* kIntervalKey = "interval";
-inline constexpr double kDefaultInterval = 14.0;
-// A stored interval must be greater than this to be used.
-inline constexpr double kMinimumUsableInterval = 2.0;
-// Relative to the home folder.
-inline constexpr const char* kDefaultImageFolder = "Pictures/Quelltrine Screensaver";
+namespace quelltrine::settings {
 
 // The stored interval when it is a finite number greater than 2.0, else 14.0
 // (also when the key is missing or the store cannot be opened). An extremely

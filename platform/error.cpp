@@ -1,6 +1,7 @@
 // The error value's one-line text and the process-wide sink (error.h,
 // error_sink.h).
 #include <mutex>
+#include <ostream>
 
 #include "platform/error.h"
 #include "platform/error_sink.h"
@@ -67,6 +68,8 @@ const char* kindName(ErrorKind kind) {
   }
   return "?";
 }
+
+std::ostream& operator<<(std::ostream& out, ErrorKind kind) { return out << kindName(kind); }
 
 std::string Error::text() const { return oneLine(path.empty() ? message : path + ": " + message); }
 

@@ -9,6 +9,7 @@
 
 #include <cassert>
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -34,6 +35,9 @@ enum class ErrorKind : std::uint8_t {
 
 // The kind's name in lower case ("device", "shader library", ...).
 const char* kindName(ErrorKind kind);
+// The same name on a stream, so that a kind reads as a word wherever it is
+// printed (a test's failure message among them).
+std::ostream& operator<<(std::ostream& out, ErrorKind kind);
 
 struct Error {
   ErrorKind kind = ErrorKind::Gpu;

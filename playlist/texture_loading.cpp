@@ -33,7 +33,7 @@ std::shared_ptr<plat::gpu::Texture> loadNextTexture(Playlist& playlist, plat::gp
                         if (loader == nullptr) return nullptr;
                         plat::gpu::TextureLoaderOptions options;
                         options.srgb = false;
-                        options.textureUsage = 1;
+                        options.textureUsage = plat::gpu::TextureUsage::ShaderRead;
                         return loader->newTextureWithImage(crop, options).valueOr(nullptr);  // the error is dropped
                       });
 }

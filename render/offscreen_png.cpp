@@ -1,8 +1,9 @@
 // The diagnostic offscreen render: n frames (at least one) at 1280x800 through
 // the same frame path that draws the screen, each advancing the clock by
 // exactly 1/30 s and waited for, then the last frame read back and written
-// as a PNG file. The file is replaced atomically (temporary file and rename),
-// so a failed render never leaves a truncated file where a good one was.
+// as a PNG file. The PNG is made in memory before the file is opened and then
+// written in place (plat::image::writePNG), so a failed render never touches
+// the file and a link, an owner or a mode there stays as it was.
 #include <vector>
 
 #include "host/quelltrine_saver_view.h"

@@ -49,14 +49,11 @@ Error eglFailure(const char* call) {
 
 Error deviceFailure(std::string message) { return Error{ErrorKind::Device, "egl", std::move(message), {}}; }
 
-EGLDisplay headlessDisplay(const char** platformName) {
+EGLDisplay headlessDisplay() {
   const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
   if (epoxy_extension_in_string(client, "EGL_MESA_platform_surfaceless")) {
     EGLDisplay d = eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    if (d != EGL_NO_DISPLAY) {
-      *platformName = "surfaceless";
-      return d;
-    }
+    if (d != EGL_NO_DISPLAY) return d;
   }
   if (epoxy_extension_in_string(client, "EGL_EXT_platform_device") &&
       epoxy_extension_in_string(client, "EGL_EXT_device_enumeration")) {
@@ -64,13 +61,9 @@ EGLDisplay headlessDisplay(const char** platformName) {
     EGLint count = 0;
     if (eglQueryDevicesEXT(8, devices, &count) && count > 0) {
       EGLDisplay d = eglGetPlatformDisplayEXT(EGL_PLATFORM_DEVICE_EXT, devices[0], nullptr);
-      if (d != EGL_NO_DISPLAY) {
-        *platformName = "device";
-        return d;
-      }
+      if (d != EGL_NO_DISPLAY) return d;
     }
   }
-  *platformName = "default";
   return eglGetDisplay(EGL_DEFAULT_DISPLAY);
 }
 
@@ -87,9 +80,8 @@ ErrorOr<std::unique_ptr<EglContext>> EglContext::create(void* x11Display) {
     }
     self->display_ = eglGetPlatformDisplayEXT(EGL_PLATFORM_X11_KHR, x11Display, nullptr);
     self->x11Display_ = x11Display;
-    self->platformName_ = "x11";
   } else {
-    self->display_ = headlessDisplay(&self->platformName_);
+    self->display_ = headlessDisplay();
   }
   if (self->display_ == EGL_NO_DISPLAY) {
     return eglFailure(self->x11Display_ ? "eglGetPlatformDisplay (X11)" : "eglGetDisplay");

@@ -43,8 +43,6 @@ class EglContext {
   bool windowSystemAlive() const;
 
   void* nativeDisplay() const { return x11Display_; }
-  bool canUseWindows() const { return x11Display_ != nullptr; }
-  const char* platformName() const { return platformName_; }
 
  private:
   EglContext() = default;
@@ -54,7 +52,6 @@ class EglContext {
   EGLContext context_ = EGL_NO_CONTEXT;
   EGLSurface pbuffer_ = EGL_NO_SURFACE;  // only without EGL_KHR_surfaceless_context
   void* x11Display_ = nullptr;
-  const char* platformName_ = "";
 };
 
 }  // namespace plat::gpu::detail

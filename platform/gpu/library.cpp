@@ -182,10 +182,4 @@ std::shared_ptr<Function> Library::newFunctionWithName(const std::string& name) 
   return nullptr;
 }
 
-std::vector<std::string> Library::functionNames() const {
-  std::vector<std::string> names;
-  for (const auto& f : functions_) names.push_back(f->name());
-  return names;
-}
-
 }  // namespace plat::gpu

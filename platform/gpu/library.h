@@ -81,8 +81,6 @@ class Library {
   // nullptr when the library has no function of that name (the sink hears
   // of it). A rare operation.
   std::shared_ptr<Function> newFunctionWithName(const std::string& name) const;
-  // In file order.
-  std::vector<std::string> functionNames() const;
 
  private:
   friend class Device;

@@ -19,6 +19,7 @@
 
 #include "platform/error_sink.h"
 #include "platform/image/decoders.h"
+#include "platform/sys/files.h"
 
 namespace plat::image {
 
@@ -372,11 +373,6 @@ ErrorOr<std::shared_ptr<ImageSource>> sourceOver(std::shared_ptr<Bytes> bytes) {
   return std::make_shared<MemorySource>(std::move(bytes), *format);
 }
 
-// A failure to open or read the file itself, with its errno.
-Error fileError(const std::string& path, const char* what, int code) {
-  return Error{ErrorKind::Picture, "source", std::string(what) + ": " + std::strerror(code), path, code};
-}
-
 }  // namespace
 
 }  // namespace detail
@@ -397,41 +393,13 @@ ErrorOr<std::shared_ptr<ImageSource>> ImageSource::createWithData(const void* da
 }
 
 ErrorOr<std::shared_ptr<ImageSource>> ImageSource::createWithPath(const std::string& path) {
-  auto refuse = [&path](std::string message) {
-    return report(Error{ErrorKind::Picture, "source", std::move(message), path});
-  };
-  // A FIFO, device or folder under a picture name is refused before it is
-  // opened (opening some devices has effects of its own); O_NONBLOCK and the
-  // second check on the open descriptor cover an entry replaced in between.
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return report(detail::fileError(path, "cannot open", errno));
-  if (!S_ISREG(st.st_mode)) return refuse(S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file");
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return report(detail::fileError(path, "cannot open", errno));
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return refuse("not a regular file");
-  if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > detail::kMaxFileBytes) {
-    return refuse("file larger than the picture size cap");
-  }
-  const auto expected = static_cast<std::size_t>(st.st_size);
+  // A FIFO, device or folder under a picture name is refused unopened.
+  auto file = plat::sys::readRegularFile(path, detail::kMaxFileBytes, ErrorKind::Picture, "source");
+  if (!file) return report(file.error());
   auto bytes = std::make_shared<detail::Bytes>();
-  bytes->data = std::make_unique_for_overwrite<std::uint8_t[]>(expected == 0 ? 1 : expected);
+  bytes->data = std::move(file->data);
   bytes->path = path;
-  // The file may shrink while it is read; what was there is used.
-  std::size_t got = 0;
-  while (got < expected) {
-    ssize_t n = ::read(fd, bytes->data.get() + got, expected - got);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return report(detail::fileError(path, "cannot read", errno));
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  bytes->size = got;
+  bytes->size = file->size;
   return detail::sourceOver(std::move(bytes));
 }
 

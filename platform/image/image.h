@@ -111,7 +111,10 @@ class Image : public std::enable_shared_from_this<Image> {
 };
 
 struct SourceOptions {
-  bool shouldCache = false;  // accepted for fidelity; no decoded copy is kept by the source
+  // Whether the source may keep a decoded copy of the image. This layer's
+  // sources never do (the pixels live in the Image), so false, what the
+  // module asks for, is all there is.
+  bool shouldCache = false;
 };
 
 class ImageSource {
@@ -142,10 +145,11 @@ void setStripBytes(std::size_t bytes);
 }  // namespace testing
 
 // Writes BGRA rows (alpha premultiplied, as a render read-back gives them) as
-// an 8-bit RGBA PNG file at `path`, replacing it atomically: the data goes to
-// a temporary file in the same folder, is flushed, and is renamed over the
-// target, so a failed or interrupted write never leaves a truncated file.
-// An Error of kind FileWrite (told to the sink too) when it fails.
+// an 8-bit RGBA PNG file at `path`. The PNG is encoded completely in memory
+// first, so a failed encode never touches the file; then it is written in
+// place (plat::sys::writeFileInPlace: a link is written through, an existing
+// file keeps its inode, owner and mode, a failed write leaves no partial
+// PNG). An Error of kind FileWrite (told to the sink too) when it fails.
 ErrorOr<void> writePNG(const std::string& path, const PixelView& bgraPremultiplied);
 
 }  // namespace plat::image

@@ -1,20 +1,17 @@
 // Writing a PNG file: premultiplied BGRA rows become straight RGBA (a fully
-// transparent pixel becomes 0,0,0,0), encoded by libpng into a temporary
-// file beside the target, flushed to disk and renamed over the target. Any
-// failure removes the temporary file and leaves an existing target as it
-// was. Reading pictures is the decoders' business.
-#include <fcntl.h>
+// transparent pixel becomes 0,0,0,0), encoded by libpng completely in memory,
+// and only then written to the file, in place (platform/sys/files.h says
+// what that keeps and how a failed write is cleaned up). A failed encode
+// never touches the file. Reading pictures is the decoders' business.
 #include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <new>
 #include <vector>
 
 #include "platform/error_sink.h"
 #include "platform/image/decoders.h"
+#include "platform/sys/files.h"
 
 namespace plat::image {
 
@@ -52,8 +49,21 @@ void toStraightRgba(const std::uint8_t* in, PixelOrder order, int width, std::ui
   }
 }
 
-// Encodes into an open stream; only plain C objects live in this frame.
-bool encode(std::FILE* file, const PixelView* view, std::uint8_t* rowBuffer, WriteState* state) {
+void appendBytes(png_structp png, png_bytep data, png_size_t length) {
+  auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+  bool appended = true;
+  try {
+    out->insert(out->end(), data, data + length);
+  } catch (const std::bad_alloc&) {
+    appended = false;  // no exception may cross libpng's C frames
+  }
+  if (!appended) png_error(png, "out of memory");
+}
+
+void flushNothing(png_structp /*png*/) {}
+
+// Encodes into `out`; only plain C objects live in this frame.
+bool encode(std::vector<std::uint8_t>* out, const PixelView* view, std::uint8_t* rowBuffer, WriteState* state) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, state, onError, onWarning);
   if (png == nullptr) return false;
   png_infop info = png_create_info_struct(png);
@@ -65,7 +75,7 @@ bool encode(std::FILE* file, const PixelView* view, std::uint8_t* rowBuffer, Wri
     png_destroy_write_struct(&png, &info);
     return false;
   }
-  png_init_io(png, file);
+  png_set_write_fn(png, out, appendBytes, flushNothing);
   png_set_IHDR(png, info, static_cast<png_uint_32>(view->width), static_cast<png_uint_32>(view->height), 8,
                PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
@@ -78,70 +88,24 @@ bool encode(std::FILE* file, const PixelView* view, std::uint8_t* rowBuffer, Wri
   return true;
 }
 
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 }  // namespace
 
 ErrorOr<void> writePNG(const std::string& path, const PixelView& view) {
-  auto fail = [&path](std::string message, int code = 0) -> ErrorOr<void> {
-    return plat::detail::report(Error{ErrorKind::FileWrite, "png", std::move(message), path, code});
+  auto fail = [&path](std::string message) -> ErrorOr<void> {
+    return plat::detail::report(Error{ErrorKind::FileWrite, "png", std::move(message), path, 0});
   };
   if (view.data == nullptr || view.width <= 0 || view.height <= 0 ||
       view.bytesPerRow < std::size_t(view.width) * 4 || view.width > kMaxSide || view.height > kMaxSide) {
     return fail("no pixels to write");
   }
   if (path.empty() || path.back() == '/') return fail("not a file path");
-  const std::string folder = folderOf(path);
-  std::string temporary = folder + "/." + path.substr(path.rfind('/') + 1) + ".XXXXXX";
-  int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    const int code = errno;
-    if (code == ENOENT) return fail("the folder " + folder + " does not exist", code);
-    if (code == ENOTDIR) return fail(folder + " is not a folder", code);
-    return fail("cannot create a file in " + folder + ": " + std::strerror(code), code);
-  }
-
-  auto abandon = [&](std::string message, int code = 0) {
-    ::unlink(temporary.c_str());
-    return fail(std::move(message), code);
-  };
-  // The new file gets the permissions of the one it replaces, or the usual
-  // ones for a new document.
-  struct stat existing {};
-  const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
-  ::fchmod(fd, mode);
-
-  std::FILE* file = ::fdopen(fd, "wb");
-  if (file == nullptr) {
-    const int code = errno;
-    ::close(fd);
-    return abandon(std::string("cannot write: ") + std::strerror(code), code);
-  }
+  std::vector<std::uint8_t> encoded;
   std::vector<std::uint8_t> row(std::size_t(view.width) * 4);
   WriteState state{};
-  const bool encoded = encode(file, &view, row.data(), &state);
-  bool flushed = encoded && std::fflush(file) == 0 && ::fsync(fd) == 0;
-  const int flushError = errno;
-  if (std::fclose(file) != 0) flushed = false;
-  if (!encoded) return abandon(state.message[0] != '\0' ? state.message : "cannot encode");
-  if (!flushed) return abandon(std::string("cannot write: ") + std::strerror(flushError), flushError);
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int code = errno;
-    if (code == EISDIR) return abandon("the path is a folder", code);
-    return abandon(std::string("cannot replace the file: ") + std::strerror(code), code);
+  if (!encode(&encoded, &view, row.data(), &state)) {
+    return fail(state.message[0] != '\0' ? state.message : "cannot encode");
   }
-  // The rename itself is made durable by flushing the folder.
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return {};
+  return plat::detail::reportFailure(plat::sys::writeFileInPlace(path, encoded));
 }
 
 }  // namespace plat::image

@@ -63,14 +63,6 @@ std::shared_ptr<const ClassInfo> ClassRegistry::classOf(const plat::ui::Object& 
   return nullptr;
 }
 
-std::vector<std::string> ClassRegistry::classNames() const {
-  auto& s = state();
-  std::lock_guard lock(s.mutex);
-  std::vector<std::string> names;
-  for (const auto& c : s.classes) names.push_back(c->name);
-  return names;
-}
-
 std::size_t selectorArity(const std::string& selector) {
   return static_cast<std::size_t>(std::count(selector.begin(), selector.end(), ':'));
 }

@@ -58,7 +58,6 @@ class ClassRegistry {
   void unregisterClass(const std::string& name);
   std::shared_ptr<const ClassInfo> lookup(const std::string& name) const;
   std::shared_ptr<const ClassInfo> classOf(const plat::ui::Object& object) const;
-  std::vector<std::string> classNames() const;
 
  private:
   ClassRegistry() = default;

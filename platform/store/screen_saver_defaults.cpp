@@ -17,6 +17,7 @@
 
 #include "platform/error_sink.h"
 #include "platform/store/key_file_format.h"
+#include "platform/sys/files.h"
 #include "platform/sys/fs.h"
 
 namespace plat::store {
@@ -48,81 +49,21 @@ struct Loaded : format::Parsed {
 // is not a regular file of sane size, or cannot be read, is damaged.
 Loaded loadFile(const std::string& path) {
   Loaded out;
-  // O_NONBLOCK: a FIFO planted under the name must not hang the reader.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
+  auto file = plat::sys::readRegularFile(path, ScreenSaverDefaults::kMaxFileBytes, ErrorKind::Preferences, "store");
+  if (!file) {
     // Missing, also at the end of a dangling link: nothing stored. Anything
-    // else (no permission, a loop of links) is a file that cannot be read.
-    if (errno != ENOENT) {
-      const int why = errno;
+    // else (no permission, a loop of links, a FIFO) is a file that cannot
+    // be read.
+    if (file.error().code != ENOENT) {
       out.identity = statIdentity(path);
-      out.markDamaged(std::string("cannot be read: ") + std::strerror(why));
+      out.markDamaged(file.error().message);
     }
     return out;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    out.markDamaged(std::string("cannot be read: ") + std::strerror(errno));
-    ::close(fd);
-    return out;
-  }
-  out.identity = identityOf(st);
-  if (!S_ISREG(st.st_mode) || st.st_size > ScreenSaverDefaults::kMaxFileBytes) {
-    ::close(fd);
-    out.markDamaged(S_ISDIR(st.st_mode)   ? "a folder, not a file"
-                    : !S_ISREG(st.st_mode) ? "not a regular file"
-                                           : "larger than 1 MiB");
-    return out;
-  }
-  std::string data;
-  data.resize(static_cast<std::size_t>(st.st_size) + 1);
-  std::size_t got = 0;
-  for (;;) {
-    if (got == data.size()) {
-      // Grew since fstat: read on up to the cap.
-      if (data.size() > static_cast<std::size_t>(ScreenSaverDefaults::kMaxFileBytes)) {
-        ::close(fd);
-        out.markDamaged("larger than 1 MiB");
-        return out;
-      }
-      data.resize(std::min<std::size_t>(data.size() * 2, ScreenSaverDefaults::kMaxFileBytes + 1));
-    }
-    const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-    if (n > 0) {
-      got += static_cast<std::size_t>(n);
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      out.markDamaged(std::string("cannot be read: ") + std::strerror(errno));
-      ::close(fd);
-      return out;
-    }
-  }
-  ::close(fd);
-  data.resize(got);
-  static_cast<format::Parsed&>(out) = format::parse(data);
+  out.identity = identityOf(file->status);
+  static_cast<format::Parsed&>(out) =
+      format::parse(std::string_view(reinterpret_cast<const char*>(file->data.get()), file->size));
   return out;
-}
-
-bool writeAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno != EINTR) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool fsyncFolder(const std::string& folder) {
-  const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return false;
-  const bool ok = ::fsync(dfd) == 0;
-  ::close(dfd);
-  return ok;
 }
 
 // A name beside `path` that nothing uses yet; called under the lock.
@@ -137,17 +78,6 @@ std::string damagedName(const std::string& path) {
   struct stat st {};
   for (int i = 2; ::lstat(candidate.c_str(), &st) == 0; ++i) candidate = base + "-" + std::to_string(i);
   return candidate;
-}
-
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The file that `path` finally names: the end of a chain of symbolic links
@@ -178,7 +108,7 @@ std::optional<std::string> finalTarget(const std::string& path) {
       errno = ENOENT;
       return std::nullopt;
     }
-    current = target.front() == '/' ? target : plat::sys::joinPath(folderOf(current), target);
+    current = target.front() == '/' ? target : plat::sys::joinPath(plat::sys::parentFolder(current), target);
   }
   errno = ELOOP;
   return std::nullopt;
@@ -370,19 +300,11 @@ bool ScreenSaverDefaults::synchronize() {
   // only replaces a file within one file system.
   const std::optional<std::string> target = finalTarget(path_);
   if (!target) return false;
-  const std::string targetFolder = folderOf(*target);
   const bool throughLink = *target != path_;
 
   // Only a writer holding the lock has a temporary file, so any left over
   // belongs to one that died mid-write.
-  const std::string tmpPrefix = nameOf(*target) + ".tmp-";
-  if (auto names = plat::sys::detail::readDirectoryNames(targetFolder)) {
-    for (const std::string& name : *names) {
-      if (name.compare(0, tmpPrefix.size(), tmpPrefix) == 0) {
-        ::unlink(plat::sys::joinPath(targetFolder, name).c_str());
-      }
-    }
-  }
+  plat::sys::removeAbandonedReplacements(*target);
 
   Loaded current = loadFile(path_);
   std::map<std::string, Value> merged = std::move(current.values);
@@ -407,25 +329,15 @@ bool ScreenSaverDefaults::synchronize() {
     if (::lstat(target->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
   }
 
-  const std::string data = format::serialise(merged, moduleName_);
-  std::string tmp = plat::sys::joinPath(targetFolder, tmpPrefix + "XXXXXX");
-  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
+  auto replacement = plat::sys::FileReplacement::prepare(*target, format::serialise(merged, moduleName_), 0600);
+  if (!replacement) return false;
   // Keep what cannot be understood (the good keys carry over), set aside
   // only now that its replacement is written, so that a failed write never
   // leaves other readers without the file.
-  if (ok && current.damaged && current.identity.exists) {
-    ok = ::rename(target->c_str(), damagedName(*target).c_str()) == 0;
-  }
-  if (!ok || ::rename(tmp.c_str(), target->c_str()) != 0) {
-    ::unlink(tmp.c_str());
+  if (current.damaged && current.identity.exists && ::rename(target->c_str(), damagedName(*target).c_str()) != 0) {
     return false;
   }
-  // The rename is durable only once the folder is on disk too. If that
-  // fsync fails the new contents are still in place for every reader.
-  fsyncFolder(targetFolder);
+  if (!replacement->commit()) return false;
 
   pending_.clear();
   cachedValues_ = std::move(merged);

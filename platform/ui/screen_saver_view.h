@@ -5,10 +5,9 @@
 // frame draws is the subclass's business.
 //
 // "The base class refuses to initialise": a C++ constructor cannot return
-// nothing, so the refusal is a state. An archive without a decodable "frame"
-// makes ScreenSaverView(const Coder&) leave the view with initFailed() true;
-// canDecode(coder) asks the same question before constructing, so a
-// subclass's factory can return nullptr without building anything.
+// nothing, so a subclass's factory asks canDecode(coder) first and returns
+// nullptr without building anything. Constructing from an archive that does
+// not decode is a programming error.
 #pragma once
 
 #include <memory>
@@ -27,14 +26,12 @@ class ScreenSaverView : public View {
   static constexpr const char* kIsPreviewKey = "isPreview";
 
   ScreenSaverView(const Rect& frame, bool isPreview);
+  // Only for an archive that canDecode accepts.
   explicit ScreenSaverView(const Coder& coder);
 
   // Whether ScreenSaverView(coder) would initialise: "frame" decodes as a
   // rectangle, and "isPreview", when present, as a Boolean.
   static bool canDecode(const Coder& coder);
-  bool initFailed() const { return initFailed_; }
-  // Writes frame and preview flag so that ScreenSaverView(coder) restores them.
-  void encodeWithCoder(Coder& coder) const;
 
   double animationTimeInterval() const { return animationTimeInterval_; }
   void setAnimationTimeInterval(double seconds) { animationTimeInterval_ = seconds; }
@@ -51,7 +48,6 @@ class ScreenSaverView : public View {
   double animationTimeInterval_ = 1.0 / 30.0;
   bool isPreview_ = false;
   bool animating_ = false;
-  bool initFailed_ = false;
 };
 
 }  // namespace plat::ui

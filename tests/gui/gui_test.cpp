@@ -53,7 +53,8 @@ TEST_F(Gui, OwnWindowTicksThirtyTimesASecondAndQuitsCleanly) {
     pid_t pid = engine(args, {{"QUELLTRINE_TEST_SLOW_TICK", how == "slow TERM" ? "1" : ""}});
     ASSERT_TRUE(waitFor("ticks", 3)) << how;
     Window w = qtest::windowNamed("Quelltrine");
-    ASSERT_TRUE(w && static_cast<Window>(value("window")) == w) << how;  // the layer got the engine's window
+    ASSERT_NE(w, 0u) << how;
+    EXPECT_EQ(static_cast<Window>(value("window")), w) << how << ": the layer got the engine's window";
     EXPECT_EQ(value("preview"), how == "Escape");
     EXPECT_EQ(value("width"), how == "Escape" ? 320 : term ? 1280 : 960);  // fullscreen: the one monitor
     if (how == "q") {
@@ -90,11 +91,13 @@ TEST_F(Gui, HackModeDrawsIntoTheForeignWindowAndEndsWithIt) {
   EXPECT_EQ(static_cast<Window>(value("window")), foreign);
   EXPECT_EQ(value("width"), 400);
   XResizeWindow(display_, foreign, 500, 350), XSync(display_, False);  // the saver follows the window's size
-  EXPECT_TRUE(waitFor("width", 500) && value("height") == 350);
+  EXPECT_TRUE(waitFor("width", 500)) << "the width after the resize";
+  EXPECT_EQ(value("height"), 350);
   EXPECT_EQ(rootChildren(), before);  // it made no window of its own
 
   XDestroyWindow(display_, foreign), XSync(display_, False);
-  EXPECT_TRUE(waitExit(pid, 5s) == 0 && value("released") == 1);
+  EXPECT_EQ(waitExit(pid, 5s), 0) << "the window it drew into was destroyed";
+  EXPECT_EQ(value("released"), 1);
   // A missing window and bad arguments are errors, not hangs.
   EXPECT_EQ(waitExit(engine({"-window-id", "0x1fffff0"}), 5s), 1);
   EXPECT_EQ(waitExit(engine({"--root", "--display", ":4999"}), 5s), 1) << "--display wins over $DISPLAY";
@@ -110,7 +113,8 @@ TEST_F(Gui, OptionsWindowReturnPressesFertig) {
   std::this_thread::sleep_for(500ms);
   qtest::run({"xdotool", "windowfocus", "--sync", std::to_string(w), "key", "Tab", "Tab", "Return"});
   EXPECT_EQ(waitExit(pid, 5s), 0);
-  EXPECT_TRUE(value("closes") == 1 && value("closedWith") == 14);  // the slider's untouched value
+  EXPECT_EQ(value("closes"), 1);
+  EXPECT_EQ(value("closedWith"), 14) << "the slider's untouched value";
 }
 
 // Arrow keys move the slider a second, page keys five, up meaning more; the ends hold.

@@ -43,13 +43,19 @@ TEST_F(ViewHost, ArchivePreviewAndFrameViewsEndInTheSameState) {
   ui::Coder coder;
   coder.encodeRect(ui::ScreenSaverView::kFrameKey, ui::makeRect(0, 0, 320, 200));
   coder.encodeBool(ui::ScreenSaverView::kIsPreviewKey, true);
+  const char* made[] = {"from the archive", "from a frame, preview", "from a frame, full screen"};
+  int next = 0;
   for (const auto& view : {QuelltrineSaverView::initWithCoder(coder),
                            QuelltrineSaverView::initWithFrame(ui::makeRect(0, 0, 320, 200), true),
                            QuelltrineSaverView::initWithFrame(ui::makeRect(0, 0, 320, 200), false)}) {
+    SCOPED_TRACE(made[next++]);
     ASSERT_TRUE(view);
     EXPECT_DOUBLE_EQ(view->animationTimeInterval(), 1.0 / 30.0);
     EXPECT_TRUE(std::dynamic_pointer_cast<gpu::MetalLayer>(view->layer()));
-    EXPECT_TRUE(view->compositePSO && view->presentPSO && view->texA && view->texB);
+    EXPECT_TRUE(view->compositePSO);
+    EXPECT_TRUE(view->presentPSO);
+    EXPECT_TRUE(view->texA);
+    EXPECT_TRUE(view->texB);
     EXPECT_EQ(view->playlist.imageURLs.size(), 2u);
     EXPECT_EQ(view->bounds().size, (ui::Size{320, 200}));
   }
@@ -145,7 +151,8 @@ TEST_F(ViewHost, ChoosingAFolderStoresRescansAndReloadsAtOnce) {
   EXPECT_NE(storeFile().find("chosen folder"), std::string::npos) << "flushed before and without Fertig";
   EXPECT_EQ(view->folderLabel->stringValue(), chosen);
   EXPECT_EQ(view->playlist.imageURLs.size(), 2u);
-  EXPECT_TRUE(view->texA != view->fallbackTex && view->texB != view->texA);
+  EXPECT_NE(view->texA.get(), view->fallbackTex.get()) << "a picture of the chosen folder";
+  EXPECT_NE(view->texB.get(), view->texA.get());
   EXPECT_EQ(view->slot.slotStart, slot.slotStart);
 
   auto oldA = view->texA;

@@ -67,7 +67,7 @@ std::vector<std::string> entries(const fs::path& dir) {
   return names;
 }
 
-TEST(File, WritePngReplacesAtomicallyWithStraightRgbaOrFailsCleanly) {
+TEST(File, WritePngReplacesInPlaceWithStraightRgbaOrFailsCleanly) {
   // Four premultiplied B,G,R,A pixels, then padding.
   const std::uint8_t row[] = {0, 0, 255, 255, 0, 64, 0, 128, 10, 20, 30, 0, 255, 255, 255, 255, 9, 9, 9, 9};
   const PixelView view{row, 4, 1, sizeof row, plat::image::PixelOrder::BGRA};
@@ -79,7 +79,7 @@ TEST(File, WritePngReplacesAtomicallyWithStraightRgbaOrFailsCleanly) {
   const auto written = plat::image::writePNG(target, view);
   ASSERT_TRUE(written) << written.error().text();
   ASSERT_EQ(stat(target.c_str(), &after), 0);
-  EXPECT_NE(before.st_ino, after.st_ino);  // renamed over, never rewritten in place
+  EXPECT_EQ(before.st_ino, after.st_ino);  // rewritten in place, never renamed over
   EXPECT_EQ(after.st_mode & 0777, before.st_mode & 0777);
   EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"frame.png"});
   const Bytes bytes = readFile(target);
@@ -94,7 +94,7 @@ TEST(File, WritePngReplacesAtomicallyWithStraightRgbaOrFailsCleanly) {
   for (int x = 0; x < 4; ++x) EXPECT_TRUE(near(at(*pixels, x, 0), want[x], 0)) << x;
 
   fs::remove(target);
-  fs::create_directory(dir / "busy.png");  // a folder with something in it: the rename fails
+  fs::create_directory(dir / "busy.png");  // a folder with something in it: it stays as it is
   ASSERT_TRUE(writeFile(dir / "busy.png/inside", {'x'}));
   // Each failure names the file and says why in words a person can act on.
   const struct {

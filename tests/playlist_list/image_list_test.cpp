@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <ranges>
 
 #include <gtest/gtest.h>
@@ -21,7 +22,10 @@ std::vector<std::string> scan(Playlist& p, const std::string& dir) {
   for (const std::string& url : p.imageURLs) names.push_back(url.substr(url.rfind(dir + "/", 0) ? 0 : dir.size() + 1));
   std::vector<std::int64_t> order = p.order;
   std::ranges::sort(order);
-  EXPECT_TRUE(std::ranges::equal(order, std::views::iota(std::int64_t{0}, std::ssize(names))) && p.orderPos == 0);
+  std::vector<std::int64_t> everyIndex(names.size());
+  std::iota(everyIndex.begin(), everyIndex.end(), std::int64_t{0});
+  EXPECT_EQ(order, everyIndex) << "a permutation of the pictures";
+  EXPECT_EQ(p.orderPos, 0);
   return names;
 }
 
@@ -52,7 +56,8 @@ TEST(LoadImageList, RescanReplacesEverythingAndAFolderThatCannotBeListedEmptiesT
   Playlist p{{"/old/a.jpg", "/old/b.jpg", "/old/c.jpg", "/old/d.jpg"}, {2, 0, 3, 1}, 2};
   loadImageList(p, dir.path() + "/", rng);  // a trailing slash adds no empty component
   EXPECT_EQ(p.imageURLs, (std::vector<std::string>{dir / "a.png", dir / "b.png", dir / "only.png"}));
-  EXPECT_TRUE(p.order == (std::vector<std::int64_t>{1, 2, 0}) && p.orderPos == 0);
+  EXPECT_EQ(p.order, (std::vector<std::int64_t>{1, 2, 0}));
+  EXPECT_EQ(p.orderPos, 0);
   std::filesystem::create_directory(dir / "empty");
   for (const std::string& folder : {dir / "missing", dir / "only.png", dir / "empty"}) {
     p = Playlist{{"/old/a.jpg", "/old/b.jpg"}, {1, 0}, 1};

@@ -183,8 +183,12 @@ TEST_F(StoreTest, WriterKilledAtRandomMomentsNeverLeavesATornFile) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     const auto tag = reader->stringForKey("tag"), blob = reader->stringForKey("blob");
-    ASSERT_TRUE(tag && blob && tag->size() == 1 && blob->size() >= 64u * 1024) << "round " << round;
-    EXPECT_EQ(blob->find_first_not_of((*tag)[0]), std::string::npos) << "round " << round;
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_TRUE(tag);
+    ASSERT_TRUE(blob);
+    ASSERT_EQ(tag->size(), 1u);
+    ASSERT_GE(blob->size(), 64u * 1024);
+    EXPECT_EQ(blob->find_first_not_of((*tag)[0]), std::string::npos) << "the blob and the tag of one write";
   }
   reader->setDouble(1.0, "after");  // the next writer clears killed writers' temporaries
   ASSERT_TRUE(reader->synchronize());
@@ -402,7 +406,8 @@ TEST_F(StoreTest, ADamagedFileIsReportedOncePerVersion) {
 using SettingsTest = StoreTest;
 TEST_F(SettingsTest, IntervalAndImageFolderFallBackUnlessValidAndAreFlushedAtOnce) {
   const std::string fallback = tmp_ / "home/Pictures/Quelltrine Screensaver";
-  EXPECT_TRUE(effectiveInterval() == 14.0 && imageFolderPath() == fallback);  // nothing stored
+  EXPECT_EQ(effectiveInterval(), 14.0) << "nothing stored";
+  EXPECT_EQ(imageFolderPath(), fallback) << "nothing stored";
   for (const auto& [stored, effective] : std::vector<std::pair<double, double>>{
            {2.0, 14.0}, {2.0000001, 2.0000001}, {-5.0, 14.0}, {std::nan(""), 14.0}, {HUGE_VAL, 14.0}, {3.5, 3.5}}) {
     storeInterval(stored);
@@ -422,7 +427,8 @@ TEST_F(SettingsTest, IntervalAndImageFolderFallBackUnlessValidAndAreFlushedAtOnc
   storeInterval(33.0);  // a store that cannot be opened gives the fallbacks, and writes are skipped
   env_.set("XDG_CONFIG_HOME", "/proc/self/nonexistent-config");
   storeInterval(50.0), storeImageFolder("/x");
-  EXPECT_TRUE(effectiveInterval() == 14.0 && imageFolderPath() == fallback);
+  EXPECT_EQ(effectiveInterval(), 14.0) << "the store cannot be opened";
+  EXPECT_EQ(imageFolderPath(), fallback) << "the store cannot be opened";
 }
 
 using DefaultsCommandTest = StoreTest;
@@ -431,11 +437,15 @@ TEST_F(DefaultsCommandTest, RoundTripPrintsNumbersAsWrittenAndBadInputExitsTwoWi
   EXPECT_EQ(run({"write", "imageFolder", "/srv/Bilder mit Leerzeichen"}), 0) << err_.str();
   for (const char* number : {"0.1", "14", "22.5"}) {
     EXPECT_EQ(run({"write", "interval", number}), 0) << err_.str();
-    EXPECT_TRUE(run({"read", "interval"}) == 0 && out_.str() == std::string(number) + "\n") << out_.str();
+    EXPECT_EQ(run({"read", "interval"}), 0) << number;
+    EXPECT_EQ(out_.str(), std::string(number) + "\n");
   }
-  EXPECT_TRUE(run({"read"}) == 0 && out_.str() == "imageFolder = /srv/Bilder mit Leerzeichen\ninterval = 22.5\n");
+  EXPECT_EQ(run({"read"}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "imageFolder = /srv/Bilder mit Leerzeichen\ninterval = 22.5\n");
   EXPECT_EQ(run({"delete", "interval"}), 0) << err_.str();
-  EXPECT_TRUE(run({"read", "interval"}) == 1 && out_.str().empty() && err_.str().find("interval") != std::string::npos);
+  EXPECT_EQ(run({"read", "interval"}), 1) << "a deleted key";
+  EXPECT_EQ(out_.str(), "") << "a deleted key";
+  EXPECT_THAT(err_.str(), ::testing::HasSubstr("interval"));
   EXPECT_TRUE(asOtherProcess([] { return effectiveInterval() == 14.0; }));
   ASSERT_EQ(run({"write", "interval", "3e1"}), 0);
   EXPECT_EQ(effectiveInterval(), 30.0);
@@ -444,11 +454,16 @@ TEST_F(DefaultsCommandTest, RoundTripPrintsNumbersAsWrittenAndBadInputExitsTwoWi
     EXPECT_EQ(std::ranges::count(err_.str(), '\n'), 1) << bad;
   }
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"frobnicate"}, {"read", "colour"}, {"read", "interval", "x"}, {"write", "interval"}})
-    EXPECT_TRUE(run(args) == 2 && !err_.str().empty() && out_.str().empty()) << (args.empty() ? "" : args[0]);
+           {}, {"frobnicate"}, {"read", "colour"}, {"read", "interval", "x"}, {"write", "interval"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    EXPECT_EQ(run(args), 2);
+    EXPECT_NE(err_.str(), "");
+    EXPECT_EQ(out_.str(), "");
+  }
   EXPECT_EQ(effectiveInterval(), 30.0);  // nothing was written
   env_.set("XDG_CONFIG_HOME", "/proc/self/nonexistent-config");  // the store fails: exit 1
-  EXPECT_TRUE(run({"write", "interval", "20"}) == 1 && err_.str().find("cannot open") != std::string::npos);
+  EXPECT_EQ(run({"write", "interval", "20"}), 1);
+  EXPECT_THAT(err_.str(), ::testing::HasSubstr("cannot open"));
 }
 
 TEST_F(DefaultsCommandTest, AnIntervalTheSaverDoesNotUseIsStoredAsAskedWithANote) {

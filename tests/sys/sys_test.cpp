@@ -42,7 +42,8 @@ TEST(UniformBelow, RejectsExactlyTheWordsBelowTheThreshold) {
 TEST(FreshPlayOrder, ForwardSwapsFollowTheDrawsAndEveryPermutationIsEquallyLikely) {
   qtest::ScriptedRandom rng({kTop + 1, ~std::uint64_t{0}});  // below 3 -> 1, below 2 -> 1
   EXPECT_EQ(freshPlayOrder(3, rng), (std::vector<std::int64_t>{1, 2, 0}));
-  EXPECT_TRUE(freshPlayOrder(0, rng).empty() && freshPlayOrder(1, rng) == std::vector<std::int64_t>{0});
+  EXPECT_EQ(freshPlayOrder(0, rng), std::vector<std::int64_t>{});
+  EXPECT_EQ(freshPlayOrder(1, rng), std::vector<std::int64_t>{0});
   EXPECT_EQ(rng.taken(), 2u);
   // Chi-square over the 24 orders of 4 (23 d.o.f.): a fair shuffle exceeds 70.55 with probability 1e-6.
   constexpr double kExpected = 10000;
@@ -86,18 +87,22 @@ TEST(Folders, ListingSkipsHiddenNamesOnlyHomeFallsBackAndOnlyALeadingTildeExpand
     EXPECT_EQ(expandTilde(in), out) << in;
   env.set("HOME", "/");
   EXPECT_EQ(expandTilde("~/x"), "/x");
-  EXPECT_TRUE(joinPath("/a/", "b") == "/a/b" && joinPath("", "b") == "b");
+  EXPECT_EQ(joinPath("/a/", "b"), "/a/b");
+  EXPECT_EQ(joinPath("", "b"), "b");
 }
 
 TEST(ComparePathsNFC, ComposedEqualsDecomposedAndOrderIsByScalarThenBytes) {
   const std::string composed = "/p/caf\xC3\xA9.jpg", decomposed = "/p/cafe\xCC\x81.jpg";
-  EXPECT_TRUE(comparePathsNFC(composed, decomposed) == 0 && nfcSortKey(decomposed) == composed);
+  EXPECT_EQ(comparePathsNFC(composed, decomposed), 0);
+  EXPECT_EQ(nfcSortKey(decomposed), composed);
   EXPECT_GT(comparePathsNFC(decomposed, "/p/cafz.jpg"), 0);  // as U+00E9, not as 'e'
   EXPECT_LT(comparePathsNFC("\xEF\xBC\xA1", "\xF0\x9F\x98\x80"), 0);  // UTF-16 order would differ
   // Not UTF-8: compared by its bytes, no crash, not equal to the UTF-8 name.
   const std::string latin1 = "/p/caf\xE9.jpg", broken = "/p/\xFF\xFE.png";
-  EXPECT_TRUE(nfcSortKey(latin1) == latin1 && comparePathsNFC(broken, broken) == 0);
-  EXPECT_TRUE(comparePathsNFC(latin1, composed) != 0 && comparePathsNFC(latin1, broken) < 0);
+  EXPECT_EQ(nfcSortKey(latin1), latin1);
+  EXPECT_EQ(comparePathsNFC(broken, broken), 0);
+  EXPECT_NE(comparePathsNFC(latin1, composed), 0);
+  EXPECT_LT(comparePathsNFC(latin1, broken), 0);
 }
 
 }  // namespace

@@ -30,16 +30,21 @@ TEST(Runtime, RegistrationKeepsSelectorOrderAndDispatchesTypedValues) {
   {
     Registration reg(probeClass()), duplicate(probeClass());
     auto cls = ClassRegistry::shared().lookup("Probe");
-    ASSERT_TRUE(reg.registered() && !duplicate.registered() && cls);
+    ASSERT_TRUE(reg.registered());
+    EXPECT_FALSE(duplicate.registered()) << "a second class of the same name";
+    ASSERT_TRUE(cls);
     EXPECT_EQ(cls->selectors, (std::vector<std::string>{"initWithFrame:isPreview:", "add:to:", "ping"}));
     auto view = cls->initWithFrame(plat::ui::makeRect(0, 0, 960, 600), true);
-    ASSERT_TRUE(view && view->isPreview());
+    ASSERT_TRUE(view);
+    EXPECT_TRUE(view->isPreview());
     EXPECT_EQ(ClassRegistry::shared().classOf(*view), cls);
     EXPECT_EQ(send(*view, "add:to:", {std::int64_t{40}, std::int64_t{2}}), Value{std::int64_t{42}});
 
     // Unknown selectors and wrong arities are error values, not crashes.
-    EXPECT_TRUE(!respondsTo(*view, "pong") && isError(send(*view, "pong")));
-    EXPECT_TRUE(isError(send(*view, "add:to:", {std::int64_t{1}})) && isError(send(*view, "ping", {true})));
+    EXPECT_FALSE(respondsTo(*view, "pong"));
+    EXPECT_TRUE(isError(send(*view, "pong"))) << "an unknown selector";
+    EXPECT_TRUE(isError(send(*view, "add:to:", {std::int64_t{1}}))) << "one argument short";
+    EXPECT_TRUE(isError(send(*view, "ping", {true}))) << "one argument too many";
     const Value unregistered = send(*std::make_shared<Unregistered>(), "ping");
     ASSERT_TRUE(isError(unregistered));
     EXPECT_EQ(std::get<plat::Error>(unregistered).kind, plat::ErrorKind::Runtime);
@@ -78,8 +83,10 @@ TEST(Bundle, ManifestResourcesAndRefusals) {
   EXPECT_EQ(b->URLForResource("default", "glsllib"), p("B.saver/Contents/Resources/default.glsllib"));
   EXPECT_EQ(b->URLForResource("README", ""), p("B.saver/Contents/Resources/README"));
   // No such type, a folder, a path out of Resources: none is a resource.
-  EXPECT_FALSE(b->URLForResource("default", "metallib") || b->URLForResource("sub", "") ||
-               b->URLForResource("../secret", "glsllib") || b->URLForResource("..", ""));
+  for (const auto& [name, type] : std::vector<std::pair<std::string, std::string>>{
+           {"default", "metallib"}, {"sub", ""}, {"../secret", "glsllib"}, {"..", ""}}) {
+    EXPECT_FALSE(b->URLForResource(name, type)) << name << "." << type;
+  }
   auto loaded = b->load();  // no module file: a message, no crash
   ASSERT_FALSE(loaded);
   EXPECT_THAT(loaded.error().path, ::testing::EndsWith("/Mod"));

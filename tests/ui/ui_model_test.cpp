@@ -31,7 +31,10 @@ TEST(Coder, RoundTripIsExactAndMalformedInputDecodesAsNothing) {
     EXPECT_FALSE((bad.encodeString("r", rect), bad.decodeRect("r"))) << rect;
   bad.encodeString("d", "12abc"), bad.encodeString("b", "yes");
   bad.encodeDouble("inf", std::numeric_limits<double>::infinity());
-  EXPECT_FALSE(bad.decodeRect("missing") || bad.decodeDouble("d") || bad.decodeDouble("inf") || bad.decodeBool("b"));
+  EXPECT_FALSE(bad.decodeRect("missing"));
+  EXPECT_FALSE(bad.decodeDouble("d")) << "12abc";
+  EXPECT_FALSE(bad.decodeDouble("inf"));
+  EXPECT_FALSE(bad.decodeBool("b")) << "yes";
   auto malformed = Coder::fromArchivedData("f=1\nnope\n");
   ASSERT_FALSE(malformed);
   EXPECT_EQ(malformed.error().kind, plat::ErrorKind::Archive);
@@ -55,7 +58,8 @@ TEST(View, OneBackingLayerGetsTheWindowSliderClampsOpenPanelKeepsOneURLAndNoneOn
   v->setHostWindow(std::make_shared<HostWindow>(NativeWindowHandle{&fakeDisplay, 0x4a00007}, Size{800, 600}));
   v->setWantsLayer(true);
   v->setWantsLayer(true);
-  EXPECT_TRUE(v->made == 1 && v->layer() == v->last);
+  EXPECT_EQ(v->made, 1);
+  EXPECT_EQ(v->layer(), v->last);
   v->setWantsLayer(false);  // detaches and drops the layer
   EXPECT_FALSE(v->layer());
   EXPECT_EQ(v->last->handles, (std::vector<unsigned long>{0x4a00007, 0}));
