@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "platform/gpu/command_queue.h"
-#include "platform/gpu/gl_core.h"
+#include "platform/gpu/gl/core.h"
 #include "platform/gpu/metal_layer.h"
-#include "platform/gpu/window_surface.h"
+#include "platform/gpu/gl/window_surface.h"
 
 namespace plat::gpu {
 

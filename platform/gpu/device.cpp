@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "platform/error_sink.h"
-#include "platform/gpu/gl_core.h"
+#include "platform/gpu/gl/core.h"
 
 namespace plat::gpu {
 namespace {

@@ -1,13 +1,13 @@
 // The backing layer over an EGL window surface, its drawables and their
-// present (see metal_layer.h and window_surface.h).
+// present (see metal_layer.h and gl/window_surface.h).
 #include "platform/gpu/metal_layer.h"
 
 #include <cmath>
 #include <cstdio>
 
 #include "platform/error_sink.h"
-#include "platform/gpu/gl_core.h"
-#include "platform/gpu/window_surface.h"
+#include "platform/gpu/gl/core.h"
+#include "platform/gpu/gl/window_surface.h"
 
 namespace plat::gpu {
 

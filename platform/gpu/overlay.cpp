@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/gpu/gl_core.h"
+#include "platform/gpu/gl/core.h"
 
 namespace plat::gpu {
 namespace {

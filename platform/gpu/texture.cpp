@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/gpu/gl_core.h"
+#include "platform/gpu/gl/core.h"
 
 namespace plat::gpu {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "platform/error_sink.h"
-#include "platform/gpu/gl_core.h"
+#include "platform/gpu/gl/core.h"
 #include "platform/sys/memory.h"
 
 namespace plat::gpu {

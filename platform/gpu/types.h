@@ -49,7 +49,7 @@ inline Region makeRegion(std::size_t x, std::size_t y, std::size_t width, std::s
 }
 
 namespace detail {
-class Core;  // the device's EGL context and shared GL state (gl_core.h)
+class Core;  // the device's EGL context and shared GL state (gl/core.h)
 }
 
 }  // namespace plat::gpu

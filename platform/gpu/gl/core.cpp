@@ -1,6 +1,6 @@
 // The device's shared GL state and the bookkeeping behind the test seams
-// (see gl_core.h).
-#include "platform/gpu/gl_core.h"
+// (see core.h).
+#include "platform/gpu/gl/core.h"
 
 #include <epoxy/gl.h>
 

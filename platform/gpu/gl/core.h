@@ -15,7 +15,7 @@
 #include <string>
 
 #include "platform/gpu/device.h"
-#include "platform/gpu/egl_context.h"
+#include "platform/gpu/gl/egl_context.h"
 
 namespace plat::gpu::detail {
 
