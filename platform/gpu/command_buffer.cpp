@@ -193,9 +193,9 @@ CommandBuffer::~CommandBuffer() {
 }
 
 std::shared_ptr<RenderCommandEncoder> CommandBuffer::renderCommandEncoder(const RenderPassDescriptor& descriptor) {
-  assert(status_ == Status::NotEnqueued);
+  assert(status_ == CommandBufferStatus::NotEnqueued);
   assert(encoders_.empty() || encoders_.back().expired() || encoders_.back().lock()->ended());
-  if (status_ != Status::NotEnqueued || !descriptor.colorAttachments[0].texture) return nullptr;
+  if (status_ != CommandBufferStatus::NotEnqueued || !descriptor.colorAttachments[0].texture) return nullptr;
   if (detail::takeSeam(detail::seamEncoders)) return detail::refuse("encoder", "no encoder (a test's fault)");
   auto pass = std::make_shared<detail::RecordedPass>();
   pass->descriptor = descriptor;
@@ -207,23 +207,23 @@ std::shared_ptr<RenderCommandEncoder> CommandBuffer::renderCommandEncoder(const 
 }
 
 void CommandBuffer::presentDrawable(std::shared_ptr<Drawable> drawable) {
-  assert(status_ == Status::NotEnqueued);
-  if (drawable && status_ == Status::NotEnqueued) drawables_.push_back(std::move(drawable));
+  assert(status_ == CommandBufferStatus::NotEnqueued);
+  if (drawable && status_ == CommandBufferStatus::NotEnqueued) drawables_.push_back(std::move(drawable));
 }
 
 void CommandBuffer::commit() {
-  assert(status_ == Status::NotEnqueued);
+  assert(status_ == CommandBufferStatus::NotEnqueued);
 #ifndef NDEBUG
   for (const auto& weak : encoders_) {
     const auto encoder = weak.lock();
     assert(!encoder || encoder->ended());  // every encoder ends before commit
   }
 #endif
-  if (status_ != Status::NotEnqueued) return;
-  status_ = Status::Committed;
+  if (status_ != CommandBufferStatus::NotEnqueued) return;
+  status_ = CommandBufferStatus::Committed;
   if (!core_->makeCurrent()) {
     // No context: nothing can run; the buffer counts as done.
-    status_ = Status::Completed;
+    status_ = CommandBufferStatus::Completed;
     releaseResources();
     return;
   }
@@ -236,7 +236,7 @@ void CommandBuffer::commit() {
 }
 
 void CommandBuffer::waitUntilCompleted() {
-  if (status_ != Status::Committed) return;
+  if (status_ != CommandBufferStatus::Committed) return;
   if (fence_ != nullptr && core_->makeCurrent()) {
     const GLsync sync = static_cast<GLsync>(fence_);
     constexpr GLuint64 kOneSecond = 1000000000;
@@ -246,7 +246,7 @@ void CommandBuffer::waitUntilCompleted() {
   } else if (core_->makeCurrent()) {
     glFinish();
   }
-  status_ = Status::Completed;
+  status_ = CommandBufferStatus::Completed;
   releaseResources();
   completedBuffers.fetch_add(1, std::memory_order_relaxed);
 }

@@ -18,9 +18,12 @@ namespace plat::gpu {
 class Drawable;
 class CommandQueue;
 
+// Where a buffer is in its life. Not named Status: Xlib defines that as a
+// macro, and a file that includes both must not care about their order.
+enum class CommandBufferStatus { NotEnqueued, Committed, Completed };
+
 class CommandBuffer {
  public:
-  enum class Status { NotEnqueued, Committed, Completed };
 
   explicit CommandBuffer(std::shared_ptr<detail::Core> core);
   ~CommandBuffer();
@@ -40,7 +43,7 @@ class CommandBuffer {
   // committed). Releases what the buffer kept alive.
   void waitUntilCompleted();
 
-  Status status() const { return status_; }
+  CommandBufferStatus status() const { return status_; }
 
  private:
   void releaseResources();
@@ -50,7 +53,7 @@ class CommandBuffer {
   std::vector<std::weak_ptr<RenderCommandEncoder>> encoders_;
   std::vector<std::shared_ptr<Drawable>> drawables_;
   void* fence_ = nullptr;  // GLsync
-  Status status_ = Status::NotEnqueued;
+  CommandBufferStatus status_ = CommandBufferStatus::NotEnqueued;
 };
 
 // How many committed command buffers have been waited for to completion in

@@ -119,7 +119,7 @@ TEST_F(GpuTest, SeamsFailOnlyTheNextObjectsAndEncodingTakesBytesAndTextures) {
   encodePass(*buffer, second, "f_copy", {filled(1, 1, {10, 20, 30, 255})}, uni);  // only the buffer holds the source
   uni[0] = uni[1] = uni[2] = 0;  // after encoding, before commit
   buffer->commit(), buffer->waitUntilCompleted();
-  EXPECT_EQ(buffer->status(), CommandBuffer::Status::Completed);
+  EXPECT_EQ(buffer->status(), CommandBufferStatus::Completed);
   EXPECT_EQ(read(*first, 1, 1), (Bytes{191, 128, 64, 255}));
   EXPECT_EQ(read(*second, 0, 1), (Bytes{10, 20, 30, 255}));
   plat::gpu::testing::failNextTextures(1);
