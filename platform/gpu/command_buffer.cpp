@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "platform/gpu/command_queue.h"
-#include "platform/gpu/gl/core.h"
+#include "platform/gpu/gl/objects.h"
 #include "platform/gpu/metal_layer.h"
 #include "platform/gpu/gl/window_surface.h"
 
@@ -52,13 +52,14 @@ GLenum glPrimitive(PrimitiveType type) {
 // buffer (framebuffer 0 of its surface), turned so that the target's top row
 // is the window's top row. False when neither can be had.
 bool bindTarget(Core& core, const Texture& texture) {
-  if (WindowSurface* window = texture.backBufferOf()) {
+  TextureState& gl = Access::state(texture);
+  if (WindowSurface* window = gl.backBufferOf.get()) {
     if (!window->makeCurrent()) return false;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     if (core.clipControl()) glClipControlEXT(GL_UPPER_LEFT_EXT, GL_NEGATIVE_ONE_TO_ONE_EXT);
     return true;
   }
-  const GLuint framebuffer = texture.framebuffer();
+  const GLuint framebuffer = gl.framebuffer();
   if (framebuffer == 0) return false;
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   return true;
@@ -67,7 +68,7 @@ bool bindTarget(Core& core, const Texture& texture) {
 void runPass(Core& core, const RecordedPass& pass) {
   const RenderPassColorAttachment& target = pass.descriptor.colorAttachments[0];
   if (!bindTarget(core, *target.texture)) return;
-  const bool toWindow = target.texture->backBufferOf() != nullptr;
+  const bool toWindow = Access::state(*target.texture).backBufferOf != nullptr;
   glViewport(0, 0, static_cast<GLsizei>(target.texture->width()), static_cast<GLsizei>(target.texture->height()));
   if (target.loadAction == LoadAction::Clear) {
     glClearColor(static_cast<GLfloat>(target.clearColor.red), static_cast<GLfloat>(target.clearColor.green),
@@ -75,35 +76,35 @@ void runPass(Core& core, const RecordedPass& pass) {
     glClear(GL_COLOR_BUFFER_BIT);
   }
 
-  RenderPipelineState* pipeline = nullptr;
+  PipelineState* pipeline = nullptr;
   const Texture* textures[kMaxFragmentTextures] = {};
   const std::vector<std::uint8_t>* params = nullptr;
   std::vector<std::uint8_t> padded;
   glBindVertexArray(core.emptyVertexArray());
   for (const Command& c : pass.commands) {
     switch (c.kind) {
-      case Command::Kind::Pipeline: pipeline = c.pipeline.get(); break;
+      case Command::Kind::Pipeline: pipeline = c.pipeline ? &Access::state(*c.pipeline) : nullptr; break;
       case Command::Kind::Texture: textures[c.index] = c.texture.get(); break;
       case Command::Kind::Bytes: params = &c.bytes; break;
       case Command::Kind::Draw: {
         if (pipeline == nullptr || c.count == 0) break;  // nothing to draw with: dropped
         if (!toWindow) {
-          glUseProgram(pipeline->glProgram());
+          glUseProgram(pipeline->program);
         } else {
           const GLuint program = pipeline->windowProgram();
           if (program == 0) break;  // dropped like a draw without a pipeline
           glUseProgram(program);
-          if (pipeline->windowHeightLocation() >= 0)
-            glUniform1f(pipeline->windowHeightLocation(), static_cast<GLfloat>(target.texture->height()));
+          if (pipeline->windowHeightLocation >= 0)
+            glUniform1f(pipeline->windowHeightLocation, static_cast<GLfloat>(target.texture->height()));
         }
         for (std::size_t i = 0; i < kMaxFragmentTextures; ++i) {
           glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
-          glBindTexture(GL_TEXTURE_2D, textures[i] != nullptr ? textures[i]->glName() : 0);
+          glBindTexture(GL_TEXTURE_2D, textures[i] != nullptr ? Access::state(*textures[i]).name : 0);
         }
-        if (pipeline->paramsBlockSize() > 0) {
+        if (pipeline->paramsBlockSize > 0) {
           // GL reads the whole block: bytes beyond what was set are zero.
           // The usual case, a whole block set, goes up without a copy.
-          const std::size_t size = pipeline->paramsBlockSize();
+          const std::size_t size = pipeline->paramsBlockSize;
           const std::uint8_t* data = params != nullptr && params->size() >= size ? params->data() : nullptr;
           if (data == nullptr) {
             padded.assign(size, 0);
@@ -185,10 +186,12 @@ void RenderCommandEncoder::endEncoding() {
 
 CommandBuffer::CommandBuffer(std::shared_ptr<detail::Core> core) : core_(std::move(core)) {}
 
-CommandBuffer::~CommandBuffer() {
-  if (fence_ != nullptr && core_->makeCurrent()) {
-    glDeleteSync(static_cast<GLsync>(fence_));
-    detail::countGLObjects(-1);
+CommandBuffer::~CommandBuffer() = default;
+
+detail::Fence::~Fence() {
+  if (core->makeCurrent()) {
+    glDeleteSync(sync);
+    countGLObjects(-1);
   }
 }
 
@@ -201,7 +204,7 @@ std::shared_ptr<RenderCommandEncoder> CommandBuffer::renderCommandEncoder(const 
   pass->descriptor = descriptor;
   pass->commands.reserve(8);  // a frame's pass: pipeline, a few textures, bytes, draw
   passes_.push_back(pass);
-  auto encoder = std::make_shared<RenderCommandEncoder>(std::move(pass));
+  auto encoder = detail::Access::make<RenderCommandEncoder>(std::move(pass));
   encoders_.push_back(encoder);
   return encoder;
 }
@@ -230,15 +233,17 @@ void CommandBuffer::commit() {
   for (const auto& pass : passes_) detail::runPass(*core_, *pass);
   for (const auto& drawable : drawables_) drawable->present();
   core_->makeCurrent();
-  fence_ = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
-  if (fence_ != nullptr) detail::countGLObjects(1);
+  if (const GLsync sync = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0); sync != nullptr) {
+    fence_ = std::make_unique<detail::Fence>(core_, sync);
+    detail::countGLObjects(1);
+  }
   glFlush();
 }
 
 void CommandBuffer::waitUntilCompleted() {
   if (status_ != CommandBufferStatus::Committed) return;
-  if (fence_ != nullptr && core_->makeCurrent()) {
-    const GLsync sync = static_cast<GLsync>(fence_);
+  if (fence_ && core_->makeCurrent()) {
+    const GLsync sync = fence_->sync;
     constexpr GLuint64 kOneSecond = 1000000000;
     GLenum result = glClientWaitSync(sync, GL_SYNC_FLUSH_COMMANDS_BIT, kOneSecond);
     while (result == GL_TIMEOUT_EXPIRED) result = glClientWaitSync(sync, 0, kOneSecond);
@@ -264,7 +269,7 @@ std::shared_ptr<CommandBuffer> CommandQueue::commandBuffer() {
   if (detail::takeSeam(detail::seamCommandBuffers)) {
     return detail::refuse("queue", "no command buffer (a test's fault)");
   }
-  return std::make_shared<CommandBuffer>(core_);
+  return detail::Access::make<CommandBuffer>(core_);
 }
 
 }  // namespace plat::gpu

@@ -5,6 +5,7 @@
 #include <epoxy/gl.h>
 
 #include "platform/error_sink.h"
+#include "platform/gpu/gl/testing.h"
 
 namespace plat::gpu::detail {
 namespace {
