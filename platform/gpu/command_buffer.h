@@ -1,8 +1,9 @@
 // Command buffers: a list of render passes recorded by encoders and of
 // drawables to present, executed in order on commit. All GPU work of a
-// buffer is issued inside commit(), on the calling thread (the host's main thread);
-// waitUntilCompleted() then blocks until the GPU has finished it. Textures and
-// pipelines used by the buffer stay alive until it is completed or released.
+// buffer is issued inside commit(), on the calling thread (the host's main
+// thread); waitUntilCompleted() then blocks until the GPU has finished it.
+// Textures and pipelines used by the buffer stay alive until it is completed
+// or released.
 #pragma once
 
 #include <cstdint>

@@ -240,7 +240,8 @@ std::shared_ptr<Device> createSystemDefaultDevice() {
     std::lock_guard<std::mutex> lock(deviceMutex);
     if (deviceUnavailable) {
       failure = Error{ErrorKind::Device, "egl", "made unavailable for a test", {}};
-    } else if (auto live = sharedDevice.lock(); live && detail::Access::core(*live)->egl().nativeDisplay() == preferredDisplay) {
+    } else if (auto live = sharedDevice.lock();
+               live && detail::Access::core(*live)->egl().nativeDisplay() == preferredDisplay) {
       device = std::move(live);
     } else {
       auto core = sharedCore.lock();

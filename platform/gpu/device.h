@@ -39,8 +39,8 @@ class Device {
 
   std::shared_ptr<CommandQueue> newCommandQueue();
   // nullptr for a size of 0 or above maxTextureSize, a format other than
-  // BGRA8Unorm, when the GPU runs out of memory, or when the test seam says so;
-  // the sink hears why (kind Gpu).
+  // BGRA8Unorm, when the GPU runs out of memory, or when the test seam says
+  // so; the sink hears why (kind Gpu).
   std::shared_ptr<Texture> newTexture(const TextureDescriptor& descriptor);
   // Reads and parses a library file (library.h); an Error of kind
   // ShaderLibrary naming the file when it is unreadable or malformed.

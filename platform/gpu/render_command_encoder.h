@@ -1,8 +1,8 @@
 // Render command encoders: record the state changes and draws of one render
-// pass into their command buffer. Nothing reaches the GPU here; the commands run
-// in order when the buffer is committed. Textures and pipelines named here
-// are kept alive by the buffer until its work is done. An extremely common
-// operation; recording costs a vector append.
+// pass into their command buffer. Nothing reaches the GPU here; the commands
+// run in order when the buffer is committed. Textures and pipelines named
+// here are kept alive by the buffer until its work is done. An extremely
+// common operation; recording costs a vector append.
 #pragma once
 
 #include <cstddef>
