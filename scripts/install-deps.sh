@@ -15,7 +15,7 @@ PACKAGES=(
   # windows and the options dialog
   libx11-dev libx11-xcb-dev libxrandr-dev libglib2.0-dev libgtk-3-dev
   # picture decoders
-  libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libheif-dev libstb-dev
+  libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libheif-dev libstb-dev libgdk-pixbuf-2.0-dev
   # GUI tests
   xvfb xauth xdotool x11-apps imagemagick x11-xserver-utils
   # install tests: the manual page and the desktop entry

@@ -6,6 +6,14 @@
 // stb_image reads zeros past the end of its data, so a header of a few
 // dozen bytes could make it fill a gigabyte; a file shorter than the pixel
 // rows its header announces is refused before anything is decoded.
+// stb_image has no run-length decoding: RLE4 and RLE8 files, as old paint
+// programs and ImageMagick write them, go through gdk-pixbuf's BMP loader
+// (already in the process with GTK) instead. Runs and the escapes that skip
+// to the end of a row or of the picture let a few bytes stand for a whole
+// picture, so such a file is refused when it announces more pixels than
+// its runs alone could make. gdk-pixbuf shows a file cut short as far as
+// its runs go; like a cut JPEG or PNG, such a file is refused instead: its
+// runs must end with the end-of-picture escape every encoder writes last.
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
 #define STBI_ONLY_BMP
@@ -13,6 +21,8 @@
 #define STBI_NO_LINEAR
 #define STBI_NO_HDR
 #include <stb/stb_image.h>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
 #include <climits>
@@ -55,6 +65,50 @@ class BmpImage final : public LazyImage {
   SharedBytes bytes_;
 };
 
+// The RLE variants, decoded whole by gdk-pixbuf into a pixbuf of its own.
+class RleBmpImage final : public LazyImage {
+ public:
+  RleBmpImage(SharedBytes bytes, int width, int height)
+      : LazyImage(width, height, bytes->path), bytes_(std::move(bytes)) {}
+
+ protected:
+  ErrorOr<void> decodeRect(int x, int y, int w, int h, RowSink& sink) const override {
+    using Loader = std::unique_ptr<GdkPixbufLoader, void (*)(gpointer)>;
+    using Pixbuf = std::unique_ptr<GdkPixbuf, void (*)(gpointer)>;
+    GError* error = nullptr;
+    Loader loader(gdk_pixbuf_loader_new_with_type("bmp", &error), g_object_unref);
+    if (loader) {
+      const bool written = gdk_pixbuf_loader_write(loader.get(), bytes_->data.get(), bytes_->size, &error) != 0;
+      // close() must run even after a failed write, or the loader warns on
+      // being finalized unclosed; its second error is dropped then.
+      const bool closed = gdk_pixbuf_loader_close(loader.get(), written ? &error : nullptr) != 0;
+      if (written && !closed && error == nullptr) error = g_error_new_literal(GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "decode failed");
+    }
+    if (error != nullptr) {
+      std::string text = error->message;
+      g_error_free(error);
+      return pictureError(*bytes_, "bmp", text);
+    }
+    GdkPixbuf* decoded = gdk_pixbuf_loader_get_pixbuf(loader.get());
+    if (decoded == nullptr) return pictureError(*bytes_, "bmp", "decode failed");
+    if (gdk_pixbuf_get_width(decoded) != width() || gdk_pixbuf_get_height(decoded) != height() ||
+        gdk_pixbuf_get_bits_per_sample(decoded) != 8) {
+      return pictureError(*bytes_, "bmp", "decoded image does not match its header");
+    }
+    // The handing-over takes four bytes a pixel; an RGB pixbuf gains an opaque alpha.
+    Pixbuf rgba(gdk_pixbuf_get_has_alpha(decoded) ? GDK_PIXBUF(g_object_ref(decoded))
+                                                   : gdk_pixbuf_add_alpha(decoded, FALSE, 0, 0, 0),
+                g_object_unref);
+    if (!rgba) return pictureError(*bytes_, "bmp", "out of memory");
+    const PixelView all{gdk_pixbuf_read_pixels(rgba.get()), width(), height(),
+                        std::size_t(gdk_pixbuf_get_rowstride(rgba.get())), PixelOrder::RGBA};
+    return handOver(all, x, y, w, h, sink);
+  }
+
+ private:
+  SharedBytes bytes_;
+};
+
 }  // namespace
 
 namespace {
@@ -87,10 +141,41 @@ std::optional<std::uint64_t> announcedBytes(const Bytes& bytes) {
   return std::max(offset, 14 + headerSize) + rowBytes * height;
 }
 
+constexpr std::uint64_t kRle8 = 1, kRle4 = 2;
+
+// The compression field of a Windows header (40 bytes or more), else 0.
+std::uint64_t compression(const Bytes& bytes) {
+  if (bytes.size < 34 || bytes.data[0] != 'B' || bytes.data[1] != 'M' || little(bytes, 14, 4) < 40) return 0;
+  return little(bytes, 30, 4);
+}
+
+// A run is two bytes for at most 255 pixels; only the skipping escapes do
+// better, and no picture worth showing is mostly skipped.
+constexpr std::uint64_t kMostPixelsPerRleByte = 128;
+
+OpenResult openRle(SharedBytes bytes) {
+  const auto signedHeight = static_cast<std::int32_t>(little(*bytes, 22, 4));
+  const auto width = static_cast<std::int64_t>(static_cast<std::int32_t>(little(*bytes, 18, 4)));
+  // Run-length rows are stored bottom-up only; a top-down header is damaged.
+  if (width <= 0 || signedHeight <= 0) return pictureError(*bytes, "bmp", "a run-length file with a bad size");
+  if (!sizeAllowed(width, signedHeight)) return pictureError(*bytes, "bmp", sizeRefusal(width, signedHeight));
+  const auto pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(signedHeight);
+  if (pixels > kMostPixelsPerRleByte * bytes->size) {
+    return pictureError(*bytes, "bmp",
+                        "the runs of " + std::to_string(bytes->size) + " bytes cannot make " +
+                            std::to_string(pixels) + " pixels");
+  }
+  if (bytes->data[bytes->size - 2] != 0 || bytes->data[bytes->size - 1] != 1) {
+    return pictureError(*bytes, "bmp", "the runs do not end with the end of the picture: the file is cut short");
+  }
+  return std::make_shared<RleBmpImage>(std::move(bytes), static_cast<int>(width), signedHeight);
+}
+
 }  // namespace
 
 OpenResult openBmp(SharedBytes bytes) {
   if (bytes->size > static_cast<std::size_t>(INT_MAX)) return pictureError(*bytes, "bmp", "file too large");
+  if (const auto kind = compression(*bytes); kind == kRle8 || kind == kRle4) return openRle(std::move(bytes));
   int width = 0;
   int height = 0;
   int channels = 0;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/image/image.h"
 
@@ -102,6 +103,7 @@ struct LibraryMessages {
   // Keeps `message` (one line; trailing line breaks dropped) unless it is
   // empty or kept already.
   void add(const char* message) noexcept;
+  void add(std::string_view message) noexcept;
 };
 
 // Tells the error sink each kept message as a note of kind Picture with
@@ -111,13 +113,17 @@ void tellNotes(const Bytes& bytes, const char* decoder, const LibraryMessages& m
 // While it lives, what is printed through C's stderr stream goes to memory
 // instead, for libraries that print by themselves (libde265 writes
 // "SPS error: ..." lines with fprintf(stderr), from libheif's decoding
-// threads too). finish() puts the real stream back and adds what was printed
-// to `messages`, line by line. Only the stream variable is swapped (glibc
-// lets a program set it): descriptor 2 stays where it is, so lines the rest
-// of the process writes there (the engine's progress bar, its last word when
-// the X server goes) are neither caught nor lost. Captures on several
-// threads wait for each other. When no memory stream can be had, nothing is
-// captured and the library prints as it would.
+// threads too). finish(), or the destructor on any other way out, puts the
+// real stream back and adds what was printed to `messages`, line by line.
+// Only the stream variable is swapped (glibc lets a program set it):
+// descriptor 2 stays where it is, so what the rest of the process writes
+// there (the engine's progress bar and its last word when the X server goes
+// write to the descriptor, its other lines go through std::cerr, which keeps
+// the real stream) is neither caught nor lost. The stand-in stream is made
+// once and never closed: a thread that took the variable during a capture
+// and writes after it ended writes to descriptor 2, as it would have without
+// a capture. Captures on several threads wait for each other. When no stream
+// can be made, nothing is captured and the library prints as it would.
 class StderrCapture {
  public:
   StderrCapture();
@@ -128,9 +134,7 @@ class StderrCapture {
 
  private:
   std::FILE* saved_ = nullptr;
-  std::FILE* memory_ = nullptr;
-  char* text_ = nullptr;
-  std::size_t size_ = 0;
+  bool capturing_ = false;
   bool locked_ = false;
 };
 

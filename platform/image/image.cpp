@@ -196,19 +196,21 @@ ErrorOr<void> LazyImage::rowsInRect(int x, int y, int w, int h, RowSink& sink) c
 }
 
 void LibraryMessages::add(const char* message) noexcept {
-  if (message == nullptr) return;
-  std::size_t length = std::strlen(message);
-  while (length > 0 && (message[length - 1] == '\n' || message[length - 1] == '\r')) --length;
-  if (length == 0) return;
-  length = std::min(length, kLength - 1);
+  if (message != nullptr) add(std::string_view(message));
+}
+
+void LibraryMessages::add(std::string_view message) noexcept {
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.remove_suffix(1);
+  if (message.empty()) return;
+  const std::size_t length = std::min(message.size(), kLength - 1);
   for (int i = 0; i < kept; ++i) {
-    if (std::strncmp(text[i], message, length) == 0 && text[i][length] == '\0') return;
+    if (std::strncmp(text[i], message.data(), length) == 0 && text[i][length] == '\0') return;
   }
   if (kept == kKept) {
     ++more;
     return;
   }
-  std::memcpy(text[kept], message, length);
+  std::memcpy(text[kept], message.data(), length);
   text[kept][length] = '\0';
   ++kept;
 }
@@ -228,37 +230,103 @@ std::mutex& captureMutex() {
   return m;
 }
 
+// A library that prints more than this has said all a person can use in its
+// first lines.
 constexpr std::size_t kMaxCapturedBytes = 64 << 10;
+
+// The stream that stands in for stderr during captures. It lives as long as
+// the process: another thread may still hold it when a capture ends, and
+// then writes on to descriptor 2.
+class StandIn {
+ public:
+  static StandIn& get() {
+    static StandIn* const standIn = new StandIn;  // never destroyed, see above
+    return *standIn;
+  }
+
+  std::FILE* stream() const { return stream_; }
+
+  void begin() {
+    const std::lock_guard lock(mutex_);
+    used_ = 0;
+    active_ = true;
+  }
+
+  // Ends the capture and hands what it caught to `messages`, line by line.
+  void end(LibraryMessages* messages) {
+    std::fflush(stream_);
+    const std::lock_guard lock(mutex_);
+    active_ = false;
+    if (messages == nullptr) return;
+    const std::string_view text(text_, used_);
+    for (std::size_t at = 0; at < text.size();) {
+      std::size_t stop = text.find('\n', at);
+      if (stop == std::string_view::npos) stop = text.size();
+      messages->add(text.substr(at, stop - at));
+      at = stop + 1;
+    }
+  }
+
+ private:
+  StandIn() {
+    const cookie_io_functions_t functions{nullptr, &StandIn::write, nullptr, nullptr};
+    stream_ = ::fopencookie(this, "w", functions);
+    // Unbuffered like stderr: nothing of a line waits in the stream when
+    // the capture ends.
+    if (stream_ != nullptr) std::setvbuf(stream_, nullptr, _IONBF, 0);
+  }
+
+  static ssize_t write(void* cookie, const char* data, std::size_t size) {
+    auto* self = static_cast<StandIn*>(cookie);
+    {
+      const std::lock_guard lock(self->mutex_);
+      if (self->active_) {
+        const std::size_t room = kMaxCapturedBytes - self->used_;
+        std::memcpy(self->text_ + self->used_, data, std::min(size, room));
+        self->used_ += std::min(size, room);
+        return static_cast<ssize_t>(size);
+      }
+    }
+    for (std::size_t done = 0; done < size;) {
+      const ssize_t n = ::write(STDERR_FILENO, data + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return done > 0 ? static_cast<ssize_t>(done) : -1;
+      done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(size);
+  }
+
+  std::FILE* stream_ = nullptr;
+  std::mutex mutex_;  // guards what follows; the write function runs on any thread
+  bool active_ = false;
+  std::size_t used_ = 0;
+  char text_[kMaxCapturedBytes];
+};
+
+// The stderr variable is a plain pointer that other threads read without a
+// lock; the store is at least atomic on our side, and an aligned pointer is
+// read whole on every platform glibc runs on.
+void setStderr(std::FILE* stream) { __atomic_store_n(&stderr, stream, __ATOMIC_SEQ_CST); }
 
 }  // namespace
 
 StderrCapture::StderrCapture() {
   captureMutex().lock();
   locked_ = true;
-  memory_ = ::open_memstream(&text_, &size_);
-  if (memory_ == nullptr) return;
+  StandIn& standIn = StandIn::get();
+  if (standIn.stream() == nullptr) return;
   saved_ = stderr;
   std::fflush(saved_);
-  stderr = memory_;
+  standIn.begin();
+  setStderr(standIn.stream());
+  capturing_ = true;
 }
 
 void StderrCapture::finish(LibraryMessages* messages) {
-  if (memory_ != nullptr) {
-    stderr = saved_;
-    std::fclose(memory_);  // sets text_ and size_ for the last time
-    memory_ = nullptr;
-    // A library that printed more than this has said all a person can use
-    // in its first lines.
-    const std::size_t size = std::min(size_, kMaxCapturedBytes);
-    for (std::size_t at = 0; messages != nullptr && text_ != nullptr && at < size;) {
-      std::size_t end = at;
-      while (end < size && text_[end] != '\n') ++end;
-      text_[end < size ? end : size] = '\0';  // open_memstream leaves room for a final NUL
-      messages->add(text_ + at);
-      at = end + 1;
-    }
-    std::free(text_);
-    text_ = nullptr;
+  if (capturing_) {
+    capturing_ = false;
+    setStderr(saved_);
+    StandIn::get().end(messages);
   }
   if (locked_) {
     locked_ = false;

@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <numeric>
+#include <stdexcept>
 #include <thread>
 
 #include "image/pixels.h"
@@ -330,8 +332,70 @@ TEST(LibraryNotes, ACaptureTakesTheStderrStreamAndLeavesDescriptorTwoAlone) {
   EXPECT_EQ(err.text(), "[####....] 3/8 frames\n");
   std::fprintf(stderr, "after\n");
   EXPECT_EQ(err.text(), "[####....] 3/8 frames\nafter\n") << "the stream is the process's again";
+}
 
-  // A chatty library: the first few distinct lines are kept, the rest counted.
+// A thread may take the stream while a capture lasts and write with it after
+// the capture is over: the line goes to descriptor 2 and nothing is written
+// to freed memory. A capture left by an exception, without finish(), puts the
+// stream back and lets the next capture start.
+TEST(LibraryNotes, ACaptureEndsSoundlyForLateWritersAndOnEveryWayOut) {
+  TempDir dir;
+  const StderrToFile err(dir / "stderr");
+  std::FILE* const real = stderr;
+  std::FILE* taken = nullptr;
+  {
+    plat::image::detail::StderrCapture capture;
+    taken = stderr;
+    capture.finish(nullptr);
+  }
+  ASSERT_NE(taken, real);
+  std::thread([taken] { std::fprintf(taken, "late line\n"); }).join();
+  EXPECT_EQ(err.text(), "late line\n");
+
+  try {
+    plat::image::detail::StderrCapture capture;
+    throw std::runtime_error("a decoder gave up");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(stderr, real);
+  plat::image::detail::LibraryMessages messages;
+  {
+    plat::image::detail::StderrCapture capture;
+    std::fprintf(stderr, "next\n");
+    capture.finish(&messages);
+  }
+  ASSERT_EQ(messages.kept, 1);
+  EXPECT_STREQ(messages.text[0], "next");
+}
+
+// Another thread writing through the stderr stream the whole time while
+// captures come and go: each of its lines ends up in one place, caught by a
+// capture or on descriptor 2, never lost, never twice, and never written to
+// a stream that is gone.
+TEST(LibraryNotes, ALineWrittenBesideCapturesIsNeitherLostNorDoubled) {
+  constexpr int kLines = 2000;
+  TempDir dir;
+  const StderrToFile err(dir / "stderr");
+  std::atomic<bool> done{false};
+  std::thread writer([&done] {
+    for (int i = 0; i < kLines; ++i) std::fprintf(stderr, "line %d\n", i);
+    done = true;
+  });
+  int caught = 0;
+  while (!done) {
+    plat::image::detail::LibraryMessages messages;
+    plat::image::detail::StderrCapture capture;
+    std::this_thread::yield();
+    capture.finish(&messages);
+    caught += messages.kept + messages.more;
+  }
+  writer.join();
+  const std::string text = err.text();
+  const auto printed = std::count(text.begin(), text.end(), '\n');
+  EXPECT_EQ(caught + printed, kLines) << caught << " caught, " << printed << " printed";
+}
+
+TEST(LibraryNotes, AChattyLibraryHasItsFirstDistinctLinesKeptAndTheRestCounted) {
   plat::image::detail::LibraryMessages many;
   for (const char* line : {"a", "b", "a\n", "c", "d", "e", "", "f"}) many.add(line);
   EXPECT_EQ(many.kept, plat::image::detail::LibraryMessages::kKept);
