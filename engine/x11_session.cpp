@@ -1,16 +1,6 @@
 // X11 windows, signals and the tick loop.
 #include "engine/x11_session.h"
 
-// Before Xlib, whose Status macro would break the GPU headers.
-#include "engine/fps_meter.h"
-#include "engine/overlay_text.h"
-#include "engine/program_name.h"
-#include "engine/session_guard.h"
-#include "engine/tick_scheduler.h"
-#include "platform/gpu/device.h"
-#include "platform/gpu/metal_layer.h"
-#include "platform/ui/screen_saver_view.h"
-
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xresource.h>
@@ -28,6 +18,15 @@
 #include <string>
 #include <ostream>
 #include <vector>
+
+#include "engine/fps_meter.h"
+#include "engine/overlay_text.h"
+#include "engine/program_name.h"
+#include "engine/session_guard.h"
+#include "engine/tick_scheduler.h"
+#include "platform/gpu/device.h"
+#include "platform/gpu/metal_layer.h"
+#include "platform/ui/screen_saver_view.h"
 
 namespace quelltrine::engine {
 namespace {

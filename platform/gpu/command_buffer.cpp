@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "platform/gpu/command_queue.h"
-#include "platform/gpu/gl_core.h"
+#include "platform/gpu/gl/objects.h"
 #include "platform/gpu/metal_layer.h"
-#include "platform/gpu/window_surface.h"
+#include "platform/gpu/gl/window_surface.h"
 
 namespace plat::gpu {
 
@@ -52,13 +52,14 @@ GLenum glPrimitive(PrimitiveType type) {
 // buffer (framebuffer 0 of its surface), turned so that the target's top row
 // is the window's top row. False when neither can be had.
 bool bindTarget(Core& core, const Texture& texture) {
-  if (WindowSurface* window = texture.backBufferOf()) {
+  TextureState& gl = Access::state(texture);
+  if (WindowSurface* window = gl.backBufferOf.get()) {
     if (!window->makeCurrent()) return false;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     if (core.clipControl()) glClipControlEXT(GL_UPPER_LEFT_EXT, GL_NEGATIVE_ONE_TO_ONE_EXT);
     return true;
   }
-  const GLuint framebuffer = texture.framebuffer();
+  const GLuint framebuffer = gl.framebuffer();
   if (framebuffer == 0) return false;
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   return true;
@@ -67,7 +68,7 @@ bool bindTarget(Core& core, const Texture& texture) {
 void runPass(Core& core, const RecordedPass& pass) {
   const RenderPassColorAttachment& target = pass.descriptor.colorAttachments[0];
   if (!bindTarget(core, *target.texture)) return;
-  const bool toWindow = target.texture->backBufferOf() != nullptr;
+  const bool toWindow = Access::state(*target.texture).backBufferOf != nullptr;
   glViewport(0, 0, static_cast<GLsizei>(target.texture->width()), static_cast<GLsizei>(target.texture->height()));
   if (target.loadAction == LoadAction::Clear) {
     glClearColor(static_cast<GLfloat>(target.clearColor.red), static_cast<GLfloat>(target.clearColor.green),
@@ -75,35 +76,35 @@ void runPass(Core& core, const RecordedPass& pass) {
     glClear(GL_COLOR_BUFFER_BIT);
   }
 
-  RenderPipelineState* pipeline = nullptr;
+  PipelineState* pipeline = nullptr;
   const Texture* textures[kMaxFragmentTextures] = {};
   const std::vector<std::uint8_t>* params = nullptr;
   std::vector<std::uint8_t> padded;
   glBindVertexArray(core.emptyVertexArray());
   for (const Command& c : pass.commands) {
     switch (c.kind) {
-      case Command::Kind::Pipeline: pipeline = c.pipeline.get(); break;
+      case Command::Kind::Pipeline: pipeline = c.pipeline ? &Access::state(*c.pipeline) : nullptr; break;
       case Command::Kind::Texture: textures[c.index] = c.texture.get(); break;
       case Command::Kind::Bytes: params = &c.bytes; break;
       case Command::Kind::Draw: {
         if (pipeline == nullptr || c.count == 0) break;  // nothing to draw with: dropped
         if (!toWindow) {
-          glUseProgram(pipeline->glProgram());
+          glUseProgram(pipeline->program);
         } else {
           const GLuint program = pipeline->windowProgram();
           if (program == 0) break;  // dropped like a draw without a pipeline
           glUseProgram(program);
-          if (pipeline->windowHeightLocation() >= 0)
-            glUniform1f(pipeline->windowHeightLocation(), static_cast<GLfloat>(target.texture->height()));
+          if (pipeline->windowHeightLocation >= 0)
+            glUniform1f(pipeline->windowHeightLocation, static_cast<GLfloat>(target.texture->height()));
         }
         for (std::size_t i = 0; i < kMaxFragmentTextures; ++i) {
           glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
-          glBindTexture(GL_TEXTURE_2D, textures[i] != nullptr ? textures[i]->glName() : 0);
+          glBindTexture(GL_TEXTURE_2D, textures[i] != nullptr ? Access::state(*textures[i]).name : 0);
         }
-        if (pipeline->paramsBlockSize() > 0) {
+        if (pipeline->paramsBlockSize > 0) {
           // GL reads the whole block: bytes beyond what was set are zero.
           // The usual case, a whole block set, goes up without a copy.
-          const std::size_t size = pipeline->paramsBlockSize();
+          const std::size_t size = pipeline->paramsBlockSize;
           const std::uint8_t* data = params != nullptr && params->size() >= size ? params->data() : nullptr;
           if (data == nullptr) {
             padded.assign(size, 0);
@@ -185,60 +186,64 @@ void RenderCommandEncoder::endEncoding() {
 
 CommandBuffer::CommandBuffer(std::shared_ptr<detail::Core> core) : core_(std::move(core)) {}
 
-CommandBuffer::~CommandBuffer() {
-  if (fence_ != nullptr && core_->makeCurrent()) {
-    glDeleteSync(static_cast<GLsync>(fence_));
-    detail::countGLObjects(-1);
+CommandBuffer::~CommandBuffer() = default;
+
+detail::Fence::~Fence() {
+  if (core->makeCurrent()) {
+    glDeleteSync(sync);
+    countGLObjects(-1);
   }
 }
 
 std::shared_ptr<RenderCommandEncoder> CommandBuffer::renderCommandEncoder(const RenderPassDescriptor& descriptor) {
-  assert(status_ == Status::NotEnqueued);
+  assert(status_ == CommandBufferStatus::NotEnqueued);
   assert(encoders_.empty() || encoders_.back().expired() || encoders_.back().lock()->ended());
-  if (status_ != Status::NotEnqueued || !descriptor.colorAttachments[0].texture) return nullptr;
+  if (status_ != CommandBufferStatus::NotEnqueued || !descriptor.colorAttachments[0].texture) return nullptr;
   if (detail::takeSeam(detail::seamEncoders)) return detail::refuse("encoder", "no encoder (a test's fault)");
   auto pass = std::make_shared<detail::RecordedPass>();
   pass->descriptor = descriptor;
   pass->commands.reserve(8);  // a frame's pass: pipeline, a few textures, bytes, draw
   passes_.push_back(pass);
-  auto encoder = std::make_shared<RenderCommandEncoder>(std::move(pass));
+  auto encoder = detail::Access::make<RenderCommandEncoder>(std::move(pass));
   encoders_.push_back(encoder);
   return encoder;
 }
 
 void CommandBuffer::presentDrawable(std::shared_ptr<Drawable> drawable) {
-  assert(status_ == Status::NotEnqueued);
-  if (drawable && status_ == Status::NotEnqueued) drawables_.push_back(std::move(drawable));
+  assert(status_ == CommandBufferStatus::NotEnqueued);
+  if (drawable && status_ == CommandBufferStatus::NotEnqueued) drawables_.push_back(std::move(drawable));
 }
 
 void CommandBuffer::commit() {
-  assert(status_ == Status::NotEnqueued);
+  assert(status_ == CommandBufferStatus::NotEnqueued);
 #ifndef NDEBUG
   for (const auto& weak : encoders_) {
     const auto encoder = weak.lock();
     assert(!encoder || encoder->ended());  // every encoder ends before commit
   }
 #endif
-  if (status_ != Status::NotEnqueued) return;
-  status_ = Status::Committed;
+  if (status_ != CommandBufferStatus::NotEnqueued) return;
+  status_ = CommandBufferStatus::Committed;
   if (!core_->makeCurrent()) {
     // No context: nothing can run; the buffer counts as done.
-    status_ = Status::Completed;
+    status_ = CommandBufferStatus::Completed;
     releaseResources();
     return;
   }
   for (const auto& pass : passes_) detail::runPass(*core_, *pass);
   for (const auto& drawable : drawables_) drawable->present();
   core_->makeCurrent();
-  fence_ = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
-  if (fence_ != nullptr) detail::countGLObjects(1);
+  if (const GLsync sync = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0); sync != nullptr) {
+    fence_ = std::make_unique<detail::Fence>(core_, sync);
+    detail::countGLObjects(1);
+  }
   glFlush();
 }
 
 void CommandBuffer::waitUntilCompleted() {
-  if (status_ != Status::Committed) return;
-  if (fence_ != nullptr && core_->makeCurrent()) {
-    const GLsync sync = static_cast<GLsync>(fence_);
+  if (status_ != CommandBufferStatus::Committed) return;
+  if (fence_ && core_->makeCurrent()) {
+    const GLsync sync = fence_->sync;
     constexpr GLuint64 kOneSecond = 1000000000;
     GLenum result = glClientWaitSync(sync, GL_SYNC_FLUSH_COMMANDS_BIT, kOneSecond);
     while (result == GL_TIMEOUT_EXPIRED) result = glClientWaitSync(sync, 0, kOneSecond);
@@ -246,7 +251,7 @@ void CommandBuffer::waitUntilCompleted() {
   } else if (core_->makeCurrent()) {
     glFinish();
   }
-  status_ = Status::Completed;
+  status_ = CommandBufferStatus::Completed;
   releaseResources();
   completedBuffers.fetch_add(1, std::memory_order_relaxed);
 }
@@ -264,7 +269,7 @@ std::shared_ptr<CommandBuffer> CommandQueue::commandBuffer() {
   if (detail::takeSeam(detail::seamCommandBuffers)) {
     return detail::refuse("queue", "no command buffer (a test's fault)");
   }
-  return std::make_shared<CommandBuffer>(core_);
+  return detail::Access::make<CommandBuffer>(core_);
 }
 
 }  // namespace plat::gpu

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "platform/error_sink.h"
-#include "platform/gpu/gl_core.h"
+#include "platform/gpu/gl/objects.h"
 
 namespace plat::gpu {
 namespace {
@@ -70,7 +70,7 @@ Device::~Device() = default;
 
 const DeviceLimits& Device::limits() const { return core_->limits(); }
 
-std::shared_ptr<CommandQueue> Device::newCommandQueue() { return std::make_shared<CommandQueue>(core_); }
+std::shared_ptr<CommandQueue> Device::newCommandQueue() { return detail::Access::make<CommandQueue>(core_); }
 
 std::shared_ptr<Texture> Device::newTexture(const TextureDescriptor& descriptor) {
   const std::size_t maxSize = core_->limits().maxTextureSize;
@@ -139,10 +139,12 @@ ErrorOr<std::shared_ptr<RenderPipelineState>> Device::newRenderPipelineState(
   }
   std::size_t blockSize = 0;
   std::optional<Error> linkError;
-  const GLuint program =
-      detail::linkProgram(*vertex, vertex->source(), *fragment, fragment->source(), &blockSize, &linkError);
+  using detail::Access;
+  const GLuint program = detail::linkProgram(*vertex, Access::source(*vertex), *fragment, Access::source(*fragment),
+                                             &blockSize, &linkError);
   if (program == 0) return report(std::move(*linkError));
-  return std::make_shared<RenderPipelineState>(core_, program, blockSize, vertex, fragment);
+  return Access::make<RenderPipelineState>(
+      std::make_unique<detail::PipelineState>(core_, program, blockSize, vertex, fragment));
 }
 
 namespace detail {
@@ -199,38 +201,37 @@ GLuint linkProgram(const Function& vertex, const std::string& vertexText, const 
 
 }  // namespace detail
 
-RenderPipelineState::RenderPipelineState(std::shared_ptr<detail::Core> core, std::uint32_t program,
-                                         std::size_t paramsBlockSize, std::shared_ptr<Function> vertex,
-                                         std::shared_ptr<Function> fragment)
-    : core_(std::move(core)),
-      program_(program),
-      paramsBlockSize_(paramsBlockSize),
-      vertex_(std::move(vertex)),
-      fragment_(std::move(fragment)) {}
+RenderPipelineState::RenderPipelineState(std::unique_ptr<detail::PipelineState> state) : state_(std::move(state)) {}
+RenderPipelineState::~RenderPipelineState() = default;
 
-std::uint32_t RenderPipelineState::windowProgram() {
-  if (windowProgram_ != 0 || windowFailed_ || !vertex_ || !fragment_) return windowProgram_;
-  const bool keepY = !core_->clipControl();
+namespace detail {
+
+GLuint PipelineState::windowProgram() {
+  if (linkedWindowProgram != 0 || windowFailed || !vertex || !fragment) return linkedWindowProgram;
+  const bool keepY = !core->clipControl();
   std::size_t blockSize = 0;
   std::optional<Error> linkError;
-  windowProgram_ = detail::linkProgram(*vertex_, vertex_->windowSource(keepY), *fragment_,
-                                       fragment_->windowSource(keepY), &blockSize, &linkError);
-  windowFailed_ = windowProgram_ == 0;
+  linkedWindowProgram = linkProgram(*vertex, Access::windowSource(*vertex, keepY), *fragment,
+                                    Access::windowSource(*fragment, keepY), &blockSize, &linkError);
+  windowFailed = linkedWindowProgram == 0;
   // Reported once: the pipeline cannot draw into a window.
-  if (windowFailed_) report(std::move(*linkError));
-  if (windowProgram_ != 0) windowHeightLocation_ = glGetUniformLocation(windowProgram_, "quelltrine_windowHeight");
-  return windowProgram_;
+  if (windowFailed) report(std::move(*linkError));
+  if (linkedWindowProgram != 0)
+    windowHeightLocation = glGetUniformLocation(linkedWindowProgram, "quelltrine_windowHeight");
+  return linkedWindowProgram;
 }
 
-RenderPipelineState::~RenderPipelineState() {
-  if (!core_->makeCurrent()) return;
-  glDeleteProgram(program_);
-  detail::countGLObjects(-1);
-  if (windowProgram_ != 0) {
-    glDeleteProgram(windowProgram_);
-    detail::countGLObjects(-1);
+PipelineState::~PipelineState() {
+  if (!core->makeCurrent()) return;
+  glDeleteProgram(program);
+  countGLObjects(-1);
+  if (linkedWindowProgram != 0) {
+    glDeleteProgram(linkedWindowProgram);
+    countGLObjects(-1);
   }
 }
+
+}  // namespace detail
 
 std::shared_ptr<Device> createSystemDefaultDevice() {
   std::optional<Error> failure;
@@ -239,7 +240,8 @@ std::shared_ptr<Device> createSystemDefaultDevice() {
     std::lock_guard<std::mutex> lock(deviceMutex);
     if (deviceUnavailable) {
       failure = Error{ErrorKind::Device, "egl", "made unavailable for a test", {}};
-    } else if (auto live = sharedDevice.lock(); live && live->core()->egl().nativeDisplay() == preferredDisplay) {
+    } else if (auto live = sharedDevice.lock();
+               live && detail::Access::core(*live)->egl().nativeDisplay() == preferredDisplay) {
       device = std::move(live);
     } else {
       auto core = sharedCore.lock();
@@ -253,7 +255,7 @@ std::shared_ptr<Device> createSystemDefaultDevice() {
       }
       if (core) {
         sharedCore = core;
-        device = std::make_shared<Device>(std::move(core));
+        device = detail::Access::make<Device>(std::move(core));
         sharedDevice = device;
       }
     }

@@ -162,7 +162,7 @@ ErrorOr<std::shared_ptr<Library>> Library::parseQuietly(const std::string& text)
     source += vertex ? kVertexPrologue : kFragmentPrologue;
     source += code;
     source += vertex ? kVertexEpilogue : kFragmentEpilogue;
-    library->functions_.push_back(std::make_shared<Function>(s.name, s.stage, std::move(source)));
+    library->functions_.push_back(std::shared_ptr<Function>(new Function(s.name, s.stage, std::move(source))));
   }
   return library;
 }

@@ -12,7 +12,7 @@
 //   A section body is the body of one shader stage and defines `void main()`.
 //   `#version` is not written in the file: the library puts `#version 300 es`
 //   first, then default precision (highp float, int, sampler2D), then the
-//   prelude, then the body (with #line so that GL logs name file lines).
+//   prelude, then the body (with #line so that compiler logs name file lines).
 //
 // Binding conventions (what a pipeline binds by index):
 //   fragment texture i   -> the `uniform sampler2D texI;` (tex0 ... tex7)
@@ -30,7 +30,7 @@
 //   fragment function, gl_FragCoord.xy counts pixels from the top-left
 //   corner of the target (y downwards) and dFdy is taken downwards, for a
 //   texture and a window alike; the library renames both in fragment
-//   sources to keep that true in a window, where GL counts from the bottom.
+//   sources to keep that true in a window, where OpenGL counts from the bottom.
 //   A texture coordinate (0,0) samples the first byte row (the top) of a
 //   texture. A full-screen vertex function passes uv = (0,0) at the
 //   top-left, (1,1) bottom-right.
@@ -46,25 +46,29 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/gpu/types.h"
 
 namespace plat::gpu {
 
 enum class FunctionStage : std::uint8_t { Vertex, Fragment };
 
+// Made by Library::newFunctionWithName.
 class Function {
  public:
-  Function(std::string name, FunctionStage stage, std::string source)
-      : name_(std::move(name)), stage_(stage), source_(std::move(source)) {}
   const std::string& name() const { return name_; }
   FunctionStage stage() const { return stage_; }
-  // The complete GLSL ES source of this stage, ready for glShaderSource, for
-  // a pass into a texture.
+
+ private:
+  friend class Library;
+  friend struct detail::Access;
+  Function(std::string name, FunctionStage stage, std::string source)
+      : name_(std::move(name)), stage_(stage), source_(std::move(source)) {}
+  // The complete GLSL ES source of this stage for a pass into a texture.
   const std::string& source() const { return source_; }
   // The same for a pass into a window. keepY: the vertex wrapper keeps y as
   // the function wrote it (no upper-left clip origin to turn it over).
   std::string windowSource(bool keepY) const;
 
- private:
   std::string name_;
   FunctionStage stage_;
   std::string source_;

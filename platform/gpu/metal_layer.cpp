@@ -1,13 +1,13 @@
 // The backing layer over an EGL window surface, its drawables and their
-// present (see metal_layer.h and window_surface.h).
+// present (see metal_layer.h and gl/window_surface.h).
 #include "platform/gpu/metal_layer.h"
 
 #include <cmath>
 #include <cstdio>
 
 #include "platform/error_sink.h"
-#include "platform/gpu/gl_core.h"
-#include "platform/gpu/window_surface.h"
+#include "platform/gpu/gl/objects.h"
+#include "platform/gpu/gl/window_surface.h"
 
 namespace plat::gpu {
 
@@ -28,8 +28,8 @@ void WindowSurface::present(const Texture& texture, Overlay* overlay) {
   if (!egl.windowSystemAlive()) return;
   int width = 0, height = 0;
   if (!egl.makeCurrent(surface_) || !egl.surfaceSize(surface_, &width, &height)) return;
-  if (texture.backBufferOf() != this) {
-    const GLuint source = texture.framebuffer();
+  if (Access::state(texture).backBufferOf.get() != this) {
+    const GLuint source = Access::state(texture).framebuffer();
     if (source == 0) return;
     glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
@@ -43,7 +43,7 @@ void WindowSurface::present(const Texture& texture, Overlay* overlay) {
   // The frame is complete in the back buffer here, framebuffer 0 is bound
   // and GL's origin is its default: the overlay goes over it, then the swap
   // shows both.
-  if (overlay != nullptr) overlay->drawInto(core_, width, height);
+  if (overlay != nullptr) Access::state(*overlay).drawInto(core_, width, height);
   egl.swapBuffers(surface_);
 }
 
@@ -75,7 +75,8 @@ void MetalLayer::setNativeWindow(const plat::ui::NativeWindowHandle& handle) {
 std::shared_ptr<Drawable> MetalLayer::nextDrawable() {
   if (!device_ || !window_.valid()) return nullptr;
   if (detail::takeSeam(detail::seamDrawables)) return detail::refuse("drawable", "no drawable (a test's fault)");
-  const std::shared_ptr<detail::Core>& core = device_->core();
+  using detail::Access;
+  const std::shared_ptr<detail::Core>& core = Access::core(*device_);
   if (core->egl().nativeDisplay() != window_.display) return nullptr;  // a headless device or another display
   if (!surface_) {
     ErrorOr<EGLSurface> surface = core->egl().createWindowSurface(window_.window);
@@ -111,9 +112,9 @@ std::shared_ptr<Drawable> MetalLayer::nextDrawable() {
     texture_.reset();
     if (!backBuffer_ || backBuffer_->width() != width || backBuffer_->height() != height) {
       descriptor.usage = TextureUsage::RenderTarget;
-      backBuffer_ = std::make_shared<Texture>(core, descriptor, surface_);
+      backBuffer_ = Access::make<Texture>(descriptor, 1, std::make_unique<detail::TextureState>(core, surface_));
     }
-    return std::make_shared<Drawable>(backBuffer_, surface_, overlay_);
+    return Access::make<Drawable>(backBuffer_, surface_, overlay_);
   }
   backBuffer_.reset();
   if (!texture_ || texture_->width() != width || texture_->height() != height) {
@@ -122,7 +123,7 @@ std::shared_ptr<Drawable> MetalLayer::nextDrawable() {
     texture_ = device_->newTexture(descriptor);
     if (!texture_) return nullptr;
   }
-  return std::make_shared<Drawable>(texture_, surface_, overlay_);
+  return Access::make<Drawable>(texture_, surface_, overlay_);
 }
 
 }  // namespace plat::gpu

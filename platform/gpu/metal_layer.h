@@ -1,6 +1,6 @@
 // The GPU backing layer of a view and its drawables. A drawable of the
 // window's own size (in pixels) whose layer is framebuffer-only draws
-// straight into the back buffer of the window's EGL surface: its texture
+// straight into the back buffer of the window's surface: its texture
 // stands for that buffer, and presenting it only swaps. Any other drawable
 // (another size, or a layer whose drawables may be sampled) gets an ordinary
 // render-target texture, which presenting blits, turned upright and scaled
@@ -29,11 +29,9 @@ namespace detail {
 class WindowSurface;
 }
 
+// Made by MetalLayer::nextDrawable.
 class Drawable {
  public:
-  Drawable(std::shared_ptr<Texture> texture, std::shared_ptr<detail::WindowSurface> surface,
-           std::shared_ptr<Overlay> overlay = nullptr)
-      : texture_(std::move(texture)), surface_(std::move(surface)), overlay_(std::move(overlay)) {}
   // The window's back buffer (a render target only), or a texture that is
   // blitted at present.
   std::shared_ptr<Texture> texture() const { return texture_; }
@@ -42,6 +40,11 @@ class Drawable {
   void present();
 
  private:
+  friend struct detail::Access;
+  Drawable(std::shared_ptr<Texture> texture, std::shared_ptr<detail::WindowSurface> surface,
+           std::shared_ptr<Overlay> overlay)
+      : texture_(std::move(texture)), surface_(std::move(surface)), overlay_(std::move(overlay)) {}
+
   std::shared_ptr<Texture> texture_;
   std::shared_ptr<detail::WindowSurface> surface_;
   std::shared_ptr<Overlay> overlay_;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/gpu/gl_core.h"
+#include "platform/gpu/gl/objects.h"
 
 namespace plat::gpu {
 namespace {
@@ -67,85 +67,89 @@ GLuint buildProgram() {
 
 }  // namespace
 
-Overlay::Overlay() = default;
+Overlay::Overlay() : state_(std::make_unique<detail::OverlayState>()) {}
 
-Overlay::~Overlay() { releaseGL(); }
+Overlay::~Overlay() = default;
 
 bool Overlay::setImage(OverlayAnchor anchor, OverlayImage image, int margin) {
   if (!image.empty() && image.pixels.size() != image.width * image.height * 4) return false;
   if (image.empty()) image = OverlayImage{};
-  Item& item = items_[static_cast<std::size_t>(anchor)];
+  detail::OverlayState::Item& item = state_->items[static_cast<std::size_t>(anchor)];
   item.image = std::move(image);
   item.margin = margin > 0 ? margin : 0;
   item.changed = true;
   return true;
 }
 
-bool Overlay::empty() const {
-  for (const Item& item : items_) {
+bool Overlay::empty() const { return state_->empty(); }
+
+namespace detail {
+
+bool OverlayState::empty() const {
+  for (const Item& item : items) {
     if (!item.image.empty()) return false;
   }
   return true;
 }
 
-void Overlay::releaseGL() {
-  if (!core_) return;
-  if (core_->makeCurrent()) {
-    for (Item& item : items_) {
+void OverlayState::releaseGL() {
+  if (!core) return;
+  if (core->makeCurrent()) {
+    for (Item& item : items) {
       if (item.texture != 0) {
         glDeleteTextures(1, &item.texture);
-        detail::countGLObjects(-1);
+        countGLObjects(-1);
       }
     }
-    if (program_ != 0) {
-      glDeleteProgram(program_);
-      detail::countGLObjects(-1);
+    if (program != 0) {
+      glDeleteProgram(program);
+      countGLObjects(-1);
     }
   }
-  for (Item& item : items_) {
+  for (Item& item : items) {
     item.texture = 0;
     item.textureWidth = item.textureHeight = 0;
     item.changed = true;
   }
-  program_ = 0;
-  core_.reset();
+  program = 0;
+  core.reset();
 }
 
-void Overlay::drawInto(const std::shared_ptr<detail::Core>& core, int width, int height) {
-  if (!core || width <= 0 || height <= 0 || empty()) return;
-  if (core != core_) {
+void OverlayState::drawInto(const std::shared_ptr<Core>& current, int width, int height) {
+  if (!current || width <= 0 || height <= 0 || empty()) return;
+  if (current != core) {
     // Names of another context mean nothing in this one. Releasing them
     // makes the old context current, so the window surface is made current
     // again afterwards.
-    if (core_) {
+    if (core) {
       const EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
       releaseGL();
-      if (!core->egl().makeCurrent(surface)) return;
+      if (!current->egl().makeCurrent(surface)) return;
     }
-    core_ = core;
+    core = current;
   }
-  if (program_ == 0) {
-    program_ = buildProgram();
-    if (program_ == 0) return;
-    detail::countGLObjects(1);
-    glUseProgram(program_);
-    glUniform1i(glGetUniformLocation(program_, "image"), 0);
+  if (program == 0) {
+    program = buildProgram();
+    if (program == 0) return;
+    countGLObjects(1);
+    glUseProgram(program);
+    glUniform1i(glGetUniformLocation(program, "image"), 0);
   }
 
-  glUseProgram(program_);
-  glBindVertexArray(core->emptyVertexArray());
+  glUseProgram(program);
+  glBindVertexArray(current->emptyVertexArray());
   glActiveTexture(GL_TEXTURE0);
   // Premultiplied pictures: the frame shows through where alpha is low.
   glEnable(GL_BLEND);
   glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
   for (std::size_t i = 0; i < kOverlayAnchorCount; ++i) {
-    Item& item = items_[i];
+    Item& item = items[i];
     if (item.image.empty()) continue;
     const auto w = static_cast<GLsizei>(item.image.width);
     const auto h = static_cast<GLsizei>(item.image.height);
     if (item.texture == 0) {
       glGenTextures(1, &item.texture);
-      detail::countGLObjects(1);
+      countGLObjects(1);
       glBindTexture(GL_TEXTURE_2D, item.texture);
       // One texel per pixel: nearest keeps the text sharp.
       glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
@@ -187,4 +191,5 @@ void Overlay::drawInto(const std::shared_ptr<detail::Core>& core, int width, int
   glViewport(0, 0, width, height);
 }
 
+}  // namespace detail
 }  // namespace plat::gpu

@@ -8,16 +8,17 @@
 // that presents (the host's main thread).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "platform/gpu/types.h"
+
 namespace plat::gpu {
 
 namespace detail {
-class Core;
+struct OverlayState;
 }
 
 enum class OverlayAnchor { BottomLeft, BottomRight, TopLeft, TopRight, Centre };
@@ -48,27 +49,11 @@ class Overlay {
   void clear(OverlayAnchor anchor) { setImage(anchor, OverlayImage{}); }
   bool empty() const;
 
-  // Blends every image into the framebuffer bound for drawing, which is
-  // width x height pixels, with `core`'s context current. The layer's
-  // present calls it between the frame and the swap. GL objects are made on
-  // the first call and whenever the context changes; uploads happen only for
-  // images that changed. A rare failure (no program) draws nothing.
-  void drawInto(const std::shared_ptr<detail::Core>& core, int width, int height);
-
  private:
-  struct Item {
-    OverlayImage image;
-    int margin = 0;
-    bool changed = false;
-    unsigned texture = 0;  // GL name, 0 before the first upload
-    std::size_t textureWidth = 0, textureHeight = 0;
-  };
-
-  void releaseGL();
-
-  std::array<Item, kOverlayAnchorCount> items_;
-  std::shared_ptr<detail::Core> core_;  // the context the GL names below belong to
-  unsigned program_ = 0;
+  friend struct detail::Access;
+  // The pictures and what the backing made of them; the layer's present
+  // draws them (gl/objects.h).
+  std::unique_ptr<detail::OverlayState> state_;
 };
 
 }  // namespace plat::gpu

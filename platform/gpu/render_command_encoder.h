@@ -1,8 +1,8 @@
 // Render command encoders: record the state changes and draws of one render
-// pass into their command buffer. Nothing reaches GL here; the commands run
-// in order when the buffer is committed. Textures and pipelines named here
-// are kept alive by the buffer until its work is done. An extremely common
-// operation; recording costs a vector append.
+// pass into their command buffer. Nothing reaches the GPU here; the commands
+// run in order when the buffer is committed. Textures and pipelines named
+// here are kept alive by the buffer until its work is done. An extremely
+// common operation; recording costs a vector append.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +24,9 @@ namespace detail {
 struct RecordedPass;
 }
 
+// Made by CommandBuffer::renderCommandEncoder.
 class RenderCommandEncoder {
  public:
-  explicit RenderCommandEncoder(std::shared_ptr<detail::RecordedPass> pass) : pass_(std::move(pass)) {}
-
   void setRenderPipelineState(std::shared_ptr<RenderPipelineState> state);
   // index < kMaxFragmentTextures; nullptr unbinds.
   void setFragmentTexture(std::shared_ptr<Texture> texture, std::size_t index);
@@ -40,6 +39,9 @@ class RenderCommandEncoder {
   bool ended() const { return ended_; }
 
  private:
+  friend struct detail::Access;
+  explicit RenderCommandEncoder(std::shared_ptr<detail::RecordedPass> pass) : pass_(std::move(pass)) {}
+
   std::shared_ptr<detail::RecordedPass> pass_;
   bool ended_ = false;
 };

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/gpu/gl_core.h"
+#include "platform/gpu/gl/objects.h"
 
 namespace plat::gpu {
 
@@ -75,12 +75,12 @@ std::shared_ptr<Texture> makeTexture(const std::shared_ptr<Core>& core, const Te
     countGLObjects(-1);
     return nullptr;
   }
-  auto texture = std::make_shared<Texture>(core, descriptor, name, storage, levels);
+  auto texture = Access::make<Texture>(descriptor, levels, std::make_unique<TextureState>(core, name, storage));
   if ((descriptor.usage & TextureUsage::RenderTarget) != 0) {
     // GL leaves new storage undefined; a render target is often read before
     // it is first drawn (the feedback input of a fresh scene texture), so it
     // starts as transparent black rather than whatever memory it got.
-    if (const GLuint fb = texture->framebuffer(); fb != 0) {
+    if (const GLuint fb = Access::state(*texture).framebuffer(); fb != 0) {
       glBindFramebuffer(GL_FRAMEBUFFER, fb);
       glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
       glClear(GL_COLOR_BUFFER_BIT);
@@ -107,49 +107,42 @@ void uploadRows(GLuint texture, GLint level, GLint x, GLint y, GLsizei w, GLsize
   glBindTexture(GL_TEXTURE_2D, 0);
 }
 
-}  // namespace detail
-
-Texture::Texture(std::shared_ptr<detail::Core> core, const TextureDescriptor& descriptor, std::uint32_t glName,
-                 detail::TexelStorage storage, std::size_t levels)
-    : core_(std::move(core)), descriptor_(descriptor), glName_(glName), storage_(storage), levels_(levels) {}
-
-Texture::Texture(std::shared_ptr<detail::Core> core, const TextureDescriptor& descriptor,
-                 std::shared_ptr<detail::WindowSurface> backBufferOf)
-    : core_(std::move(core)),
-      descriptor_(descriptor),
-      storage_(TexelStorage::Bgra),
-      backBufferOf_(std::move(backBufferOf)) {}
-
-Texture::~Texture() {
-  if (backBufferOf_) return;  // owns no GL name
-  if (!core_->makeCurrent()) return;  // the context is gone with its names
-  GLuint framebuffers[2] = {framebuffer_, levelFramebuffer_};
-  for (GLuint fb : framebuffers) {
+TextureState::~TextureState() {
+  if (backBufferOf) return;  // owns no GL name
+  if (!core->makeCurrent()) return;  // the context is gone with its names
+  for (GLuint fb : {levelZeroFramebuffer, levelFramebuffer}) {
     if (fb != 0) {
       glDeleteFramebuffers(1, &fb);
-      detail::countGLObjects(-1);
+      countGLObjects(-1);
     }
   }
-  glDeleteTextures(1, &glName_);
-  detail::countGLObjects(-1);
+  glDeleteTextures(1, &name);
+  countGLObjects(-1);
 }
 
-std::uint32_t Texture::framebuffer() const {
-  if (framebuffer_ != 0 || backBufferOf_) return framebuffer_;
+GLuint TextureState::framebuffer() {
+  if (levelZeroFramebuffer != 0 || backBufferOf) return levelZeroFramebuffer;
   GLuint fb = 0;
   glGenFramebuffers(1, &fb);
   glBindFramebuffer(GL_FRAMEBUFFER, fb);
-  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, glName_, 0);
+  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, name, 0);
   const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   if (!complete) {
     glDeleteFramebuffers(1, &fb);
     return 0;
   }
-  detail::countGLObjects(1);
-  framebuffer_ = fb;
-  return framebuffer_;
+  countGLObjects(1);
+  levelZeroFramebuffer = fb;
+  return levelZeroFramebuffer;
 }
+
+}  // namespace detail
+
+Texture::Texture(const TextureDescriptor& descriptor, std::size_t levels, std::unique_ptr<detail::TextureState> state)
+    : descriptor_(descriptor), levels_(levels), state_(std::move(state)) {}
+
+Texture::~Texture() = default;
 
 namespace {
 
@@ -172,13 +165,14 @@ bool Texture::usableRegion(const Region& region, std::size_t mipmapLevel, std::s
   const std::size_t levelHeight = std::max<std::size_t>(height() >> mipmapLevel, 1);
   assert(mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight));
   assert(bytesPerRow >= region.size.width * 4);
-  assert(!backBufferOf_);
-  return !backBufferOf_ && mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight) &&
+  assert(!state_->backBufferOf);
+  return !state_->backBufferOf && mipmapLevel < levels_ && regionInside(region, levelWidth, levelHeight) &&
          bytesPerRow >= region.size.width * 4 && region.size.width != 0 && region.size.height != 0;
 }
 
 void Texture::replaceRegion(const Region& region, std::size_t mipmapLevel, const void* bytes, std::size_t bytesPerRow) {
-  if (!usableRegion(region, mipmapLevel, bytesPerRow) || !core_->makeCurrent()) return;
+  detail::TextureState& gl = *state_;
+  if (!usableRegion(region, mipmapLevel, bytesPerRow) || !gl.core->makeCurrent()) return;
 
   const auto* src = static_cast<const std::uint8_t*>(bytes);
   const auto x = static_cast<GLint>(region.origin.x);
@@ -186,14 +180,14 @@ void Texture::replaceRegion(const Region& region, std::size_t mipmapLevel, const
   const auto w = static_cast<GLsizei>(region.size.width);
   const auto h = static_cast<GLsizei>(region.size.height);
   const auto level = static_cast<GLint>(mipmapLevel);
-  if (storage_ != TexelStorage::Rgba) {
-    detail::uploadRows(glName_, level, x, y, w, h, storage_ == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA, src,
+  if (gl.storage != TexelStorage::Rgba) {
+    detail::uploadRows(gl.name, level, x, y, w, h, gl.storage == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA, src,
                        bytesPerRow);
     return;
   }
   // Only without EXT_texture_format_BGRA8888 for render targets: swap on
   // the CPU, a row at a time.
-  glBindTexture(GL_TEXTURE_2D, glName_);
+  glBindTexture(GL_TEXTURE_2D, gl.name);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   std::vector<std::uint8_t> row(region.size.width * 4);
   for (GLsizei r = 0; r < h; ++r) {
@@ -206,20 +200,21 @@ void Texture::replaceRegion(const Region& region, std::size_t mipmapLevel, const
 }
 
 void Texture::getBytes(void* out, std::size_t bytesPerRow, const Region& region, std::size_t mipmapLevel) const {
-  if (!usableRegion(region, mipmapLevel, bytesPerRow) || !core_->makeCurrent()) return;
+  detail::TextureState& gl = *state_;
+  if (!usableRegion(region, mipmapLevel, bytesPerRow) || !gl.core->makeCurrent()) return;
 
   GLuint fb = 0;
   if (mipmapLevel == 0) {
-    fb = framebuffer();
+    fb = gl.framebuffer();
   } else {
-    if (levelFramebuffer_ == 0) {
-      glGenFramebuffers(1, &levelFramebuffer_);
+    if (gl.levelFramebuffer == 0) {
+      glGenFramebuffers(1, &gl.levelFramebuffer);
       detail::countGLObjects(1);
     }
-    glBindFramebuffer(GL_FRAMEBUFFER, levelFramebuffer_);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, glName_,
+    glBindFramebuffer(GL_FRAMEBUFFER, gl.levelFramebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, gl.name,
                            static_cast<GLint>(mipmapLevel));
-    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) fb = levelFramebuffer_;
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) fb = gl.levelFramebuffer;
   }
   if (fb == 0) {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -233,8 +228,8 @@ void Texture::getBytes(void* out, std::size_t bytesPerRow, const Region& region,
   const auto h = static_cast<GLsizei>(region.size.height);
   // SwizzledBgra keeps the memory bytes in R,G,B,A as they are; the others
   // hold true colours, read as BGRA where GL offers it, else swapped here.
-  const bool readBgra = storage_ != TexelStorage::SwizzledBgra && core_->bgraReadback();
-  const bool swapAfter = storage_ != TexelStorage::SwizzledBgra && !readBgra;
+  const bool readBgra = gl.storage != TexelStorage::SwizzledBgra && gl.core->bgraReadback();
+  const bool swapAfter = gl.storage != TexelStorage::SwizzledBgra && !readBgra;
   const GLenum format = readBgra ? GL_BGRA_EXT : GL_RGBA;
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   if (bytesPerRow % 4 == 0) {

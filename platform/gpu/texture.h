@@ -1,7 +1,7 @@
 // Textures: 2D BGRA8Unorm images in GPU memory, created by Device::newTexture
 // or TextureLoader. CPU access goes through replaceRegion and getBytes, whose
 // bytes are always B,G,R,A with memory row 0 the top row of the picture; how
-// the texels are kept in GL (BGRA or RGBA internal format, swizzled or not)
+// the backing keeps the texels (BGRA or RGBA, swizzled or not; gl/objects.h)
 // is this layer's business and invisible to callers. Sampling uses linear
 // filtering and clamp-to-edge on both axes (no sampler objects are bound by
 // the module); mipmap levels beyond 0 are allocated when asked for but never
@@ -28,24 +28,14 @@ struct TextureDescriptor {
 };
 
 namespace detail {
-class WindowSurface;
-// How the texel bytes sit in the GL texture. Bgra: GL_BGRA_EXT internal
-// format, red in the red channel. Rgba: GL_RGBA8, red in the red channel.
-// SwizzledBgra: GL_RGBA8 holding the memory bytes unchanged (B in the red
-// channel), with a texture swizzle so that sampling still yields true red.
-enum class TexelStorage : std::uint8_t { Bgra, Rgba, SwizzledBgra };
-}  // namespace detail
+struct TextureState;
+}
 
+// Made by Device::newTexture and TextureLoader; a layer makes the one that
+// stands for its window's back buffer (a render target only: no sampling, no
+// CPU access).
 class Texture {
  public:
-  // Made by Device and TextureLoader only; glName is owned from here on.
-  Texture(std::shared_ptr<detail::Core> core, const TextureDescriptor& descriptor, std::uint32_t glName,
-          detail::TexelStorage storage, std::size_t levels);
-  // The back buffer of a window surface, made by the layer for a drawable
-  // of the window's size: a render target only (no sampling, no CPU access),
-  // owning no GL name.
-  Texture(std::shared_ptr<detail::Core> core, const TextureDescriptor& descriptor,
-          std::shared_ptr<detail::WindowSurface> backBufferOf);
   ~Texture();
   Texture(const Texture&) = delete;
   Texture& operator=(const Texture&) = delete;
@@ -69,26 +59,14 @@ class Texture {
   // untouched, and so does a back buffer (a programming error).
   void getBytes(void* out, std::size_t bytesPerRow, const Region& region, std::size_t mipmapLevel) const;
 
-  // For the GL code of this layer.
-  std::uint32_t glName() const { return glName_; }
-  detail::TexelStorage texelStorage() const { return storage_; }
-  // A framebuffer with this texture's level 0 as colour attachment 0, made
-  // on first use; 0 when GL refuses it, and for a back buffer.
-  std::uint32_t framebuffer() const;
-  // The window surface whose back buffer this texture is, else nullptr.
-  detail::WindowSurface* backBufferOf() const { return backBufferOf_.get(); }
-  detail::Core& core() const { return *core_; }
-
  private:
+  friend struct detail::Access;
+  Texture(const TextureDescriptor& descriptor, std::size_t levels, std::unique_ptr<detail::TextureState> state);
   bool usableRegion(const Region& region, std::size_t mipmapLevel, std::size_t bytesPerRow) const;
-  std::shared_ptr<detail::Core> core_;
+
   TextureDescriptor descriptor_;
-  std::uint32_t glName_ = 0;
-  detail::TexelStorage storage_;
   std::size_t levels_ = 1;
-  mutable std::uint32_t framebuffer_ = 0;
-  mutable std::uint32_t levelFramebuffer_ = 0;  // readback of levels above 0
-  std::shared_ptr<detail::WindowSurface> backBufferOf_;
+  std::unique_ptr<detail::TextureState> state_;
 };
 
 }  // namespace plat::gpu

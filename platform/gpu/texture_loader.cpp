@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "platform/error_sink.h"
-#include "platform/gpu/gl_core.h"
+#include "platform/gpu/gl/objects.h"
 #include "platform/sys/memory.h"
 
 namespace plat::gpu {
@@ -47,9 +47,9 @@ class Upload final : public plat::image::RowSink {
     }
     if (!core_->makeCurrent()) return fail("egl", "the GL context cannot be made current");
     detail::clearGLErrors();
-    detail::uploadRows(texture_->glName(), 0, 0, firstRow, strip.width, strip.height,
-                       texture_->texelStorage() == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA, strip.data,
-                       strip.bytesPerRow);
+    const detail::TextureState& gl = detail::Access::state(*texture_);
+    detail::uploadRows(gl.name, 0, 0, firstRow, strip.width, strip.height,
+                       gl.storage == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA, strip.data, strip.bytesPerRow);
     if (glGetError() != GL_NO_ERROR) return fail("gl", "GL refused the upload");
     rows_ += strip.height;
     return {};
@@ -118,7 +118,7 @@ ErrorOr<std::shared_ptr<Texture>> TextureLoader::newTextureWithImage(const plat:
                               describeBytes(*available) + ")");
   }
 
-  Upload upload(device_->core(), image, options.textureUsage);
+  Upload upload(detail::Access::core(*device_), image, options.textureUsage);
   // A decoder's failure has been told to the sink by decodeRows, and the
   // upload's own by the upload; either is passed on as it is.
   if (ErrorOr<void> decoded = image.decodeRows(upload); !decoded) return decoded.error();

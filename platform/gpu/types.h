@@ -1,8 +1,8 @@
 // The plain values shared by every GPU object family: pixel formats, usage
 // bits, storage modes, pass actions, primitive types and the origin/extent/
-// region triple that addresses texels. No GL or EGL header is needed here, so
-// module code may include it; the backing (OpenGL ES 3.0 through EGL) stays in
-// the .cpp files of this folder.
+// region triple that addresses texels. Like every header of this folder it
+// says nothing of the backing (OpenGL ES 3.0): that lives in the .cpp files
+// and in the headers of gl/, which only this layer's own code includes.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,7 @@ namespace TextureUsage {
 constexpr std::uint32_t ShaderRead = 1, ShaderWrite = 2, RenderTarget = 4;
 }
 
-// Accepted and reported back; every texture lives in GL memory and may be
+// Accepted and reported back; every texture lives in GPU memory and may be
 // read and written by the CPU through replaceRegion/getBytes whatever the mode.
 enum class StorageMode : std::uint32_t { Shared = 0, Managed = 1, Private = 2 };
 
@@ -49,7 +49,8 @@ inline Region makeRegion(std::size_t x, std::size_t y, std::size_t width, std::s
 }
 
 namespace detail {
-class Core;  // the device's EGL context and shared GL state (gl_core.h)
+class Core;     // the device's context and the state it shares (gl/core.h)
+struct Access;  // the backing's way into the objects' private parts (gl/objects.h)
 }
 
 }  // namespace plat::gpu

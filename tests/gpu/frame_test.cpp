@@ -1,6 +1,8 @@
 // Libraries and pipelines refused with their reasons; byte order on both texel paths, upright rows, the two-pass
 // frame with feedback, fragment bytes captured at encode time, the fault seams; the texture loader refusing
 // impossible sizes before decoding and reading rows of any stride and either channel order back as B,G,R,A.
+#include <algorithm>
+
 #include "gpu/gpu_fixture.h"
 
 namespace gputest {
@@ -106,9 +108,10 @@ TEST_F(GpuTest, ANewDeviceOutlivesTheTexturesOfTheOldOne) {
 
 TEST_F(GpuTest, SeamsFailOnlyTheNextObjectsAndEncodingTakesBytesAndTextures) {
   plat::gpu::testing::failNextCommandBuffers(2);
-  EXPECT_TRUE(!queue->commandBuffer() && !queue->commandBuffer());
+  EXPECT_EQ(queue->commandBuffer(), nullptr) << "the first failed buffer";
+  EXPECT_EQ(queue->commandBuffer(), nullptr) << "the second failed buffer";
   auto buffer = queue->commandBuffer();
-  ASSERT_TRUE(buffer);
+  ASSERT_TRUE(buffer) << "the buffer after the failed ones";
   EXPECT_EQ(buffer->renderCommandEncoder(RenderPassDescriptor{}), nullptr);  // no texture
   RenderPassDescriptor pass;
   auto first = pass.colorAttachments[0].texture = texture(2, 2), second = texture(2, 2);
@@ -119,11 +122,12 @@ TEST_F(GpuTest, SeamsFailOnlyTheNextObjectsAndEncodingTakesBytesAndTextures) {
   encodePass(*buffer, second, "f_copy", {filled(1, 1, {10, 20, 30, 255})}, uni);  // only the buffer holds the source
   uni[0] = uni[1] = uni[2] = 0;  // after encoding, before commit
   buffer->commit(), buffer->waitUntilCompleted();
-  EXPECT_EQ(buffer->status(), CommandBuffer::Status::Completed);
+  EXPECT_EQ(buffer->status(), CommandBufferStatus::Completed);
   EXPECT_EQ(read(*first, 1, 1), (Bytes{191, 128, 64, 255}));
   EXPECT_EQ(read(*second, 0, 1), (Bytes{10, 20, 30, 255}));
   plat::gpu::testing::failNextTextures(1);
-  EXPECT_TRUE(!texture(4, 4) && texture(4, 4));
+  EXPECT_EQ(texture(4, 4), nullptr) << "the failed texture";
+  EXPECT_NE(texture(4, 4), nullptr) << "the texture after it";
   MetalLayer layer;  // without a window there is no drawable
   layer.setDevice(device);
   EXPECT_EQ(layer.nextDrawable(), nullptr);
@@ -156,39 +160,42 @@ struct RowsImage : plat::image::Image {
   int w, h; std::size_t stride; PixelOrder order; Bytes rows; mutable int decodes = 0;
 };
 
-// 3x2 distinct pixels (alpha too), rows `stride` bytes apart padded with 0xCD.
-Bytes picture(std::size_t stride, bool rgba) {
-  Bytes rows(stride * 2, 0xCD);
-  for (std::size_t y = 0; y < 2; ++y)
-    for (std::size_t i = 0; i < 12; ++i) {
-      const std::size_t from = rgba && i % 4 != 1 && i % 4 != 3 ? i ^ 2 : i;  // swap R and B
-      rows[y * stride + i] = static_cast<std::uint8_t>(i % 4 == 3 ? 255 - 60 * y - from : y * 12 + from + 1);
-    }
-  return rows;
+// 3x2 pixels with distinct bytes (alpha too), top row first, in B,G,R,A order and the same in R,G,B,A order.
+const Bytes kBgra = {1, 2, 3, 255, 5, 6, 7, 251, 9, 10, 11, 247, 13, 14, 15, 195, 17, 18, 19, 191, 21, 22, 23, 187};
+const Bytes kRgba = {3, 2, 1, 255, 7, 6, 5, 251, 11, 10, 9, 247, 15, 14, 13, 195, 19, 18, 17, 191, 23, 22, 21, 187};
+
+// The two rows of 3x2 `pixels`, `stride` bytes apart, padded with 0xCD.
+Bytes rows(const Bytes& pixels, std::size_t stride) {
+  Bytes out(stride * 2, 0xCD);
+  std::copy_n(pixels.begin(), 12, out.begin());
+  std::copy_n(pixels.begin() + 12, 12, out.begin() + static_cast<std::ptrdiff_t>(stride));
+  return out;
 }
 
 TEST_P(GpuBoth, LoaderUploadsAnyStrideAndOrderExactly) {
   TextureLoader loader(device);
-  const Bytes expect = picture(12, false);
   for (bool rgba : {false, true})
     for (std::size_t stride : {12u, 15u, 40u}) {
-      RowsImage image(3, 2, stride, rgba ? PixelOrder::RGBA : PixelOrder::BGRA, picture(stride, rgba));
+      SCOPED_TRACE(std::string(rgba ? "RGBA" : "BGRA") + " rows " + std::to_string(stride) + " bytes apart");
+      RowsImage image(3, 2, stride, rgba ? PixelOrder::RGBA : PixelOrder::BGRA, rows(rgba ? kRgba : kBgra, stride));
       auto t = loader.newTextureWithImage(image, {});
       ASSERT_TRUE(t) << t.error().text();
-      EXPECT_EQ(read(**t), expect) << "rgba " << rgba << " stride " << stride;
+      EXPECT_EQ(read(**t), kBgra) << "read back";
       auto target = texture(3, 2);  // sampled, row 0 is still the top
       renderOnce(target, "f_copy", {*t});
-      EXPECT_EQ(read(*target), expect) << "rgba " << rgba << " stride " << stride;
+      EXPECT_EQ(read(*target), kBgra) << "sampled";
     }
 }
 
 TEST_F(GpuTest, TexturesAndLoaderRefuseImpossibleSizesBeforeDecoding) {
   const std::size_t max = device->limits().maxTextureSize;
-  EXPECT_TRUE(!texture(max + 1, 4) && !texture(4, max + 1) && !texture(0, 4));
+  EXPECT_EQ(texture(max + 1, 4), nullptr) << "too wide";
+  EXPECT_EQ(texture(4, max + 1), nullptr) << "too tall";
+  EXPECT_EQ(texture(0, 4), nullptr) << "no width";
   EXPECT_EQ(device->newTexture(TextureDescriptor::texture2D(PixelFormat::Invalid, 4, 4, false)), nullptr);
   TextureLoader loader(device);
   const int tooBig = static_cast<int>(max) + 1;
-  RowsImage wide(tooBig, 2, 12, PixelOrder::BGRA, picture(12, false)), tall(3, tooBig, 12, PixelOrder::BGRA, {});
+  RowsImage wide(tooBig, 2, 12, PixelOrder::BGRA, kBgra), tall(3, tooBig, 12, PixelOrder::BGRA, {});
   auto refused = [&](const RowsImage& image) -> std::string {
     auto t = loader.newTextureWithImage(image, {});
     return t ? std::string("(made)") : t.error().message;
@@ -197,7 +204,7 @@ TEST_F(GpuTest, TexturesAndLoaderRefuseImpossibleSizesBeforeDecoding) {
   EXPECT_THAT(refused(tall), ::testing::HasSubstr("exceeds"));
   EXPECT_EQ(wide.decodes, 0);
   EXPECT_EQ(tall.decodes, 0);
-  RowsImage broken(3, 2, 12, PixelOrder::BGRA, {}), fine(3, 2, 12, PixelOrder::BGRA, picture(12, false));
+  RowsImage broken(3, 2, 12, PixelOrder::BGRA, {}), fine(3, 2, 12, PixelOrder::BGRA, kBgra);
   auto decodeFailure = loader.newTextureWithImage(broken, {});
   ASSERT_FALSE(decodeFailure);
   EXPECT_EQ(decodeFailure.error().message, "broken") << "the decoder's reason, passed on as it is";

@@ -1,9 +1,12 @@
 // GPU test helpers: a software-rendered device that must leave no GL object alive, a library, render helpers.
+// The count of live GL objects and the pretended lack of the BGRA extensions reach into the layer's GL code, so
+// this includes platform/gpu/gl/testing.h on purpose; everything else goes through the public headers.
 #pragma once
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/gpu/gl/testing.h"
 #include "platform/gpu/gpu.h"
 
 namespace gputest {

@@ -1,6 +1,8 @@
 // The layer on a real X window under an Xvfb started on a free display: the frame shows upright when drawn straight
 // into the window's back buffer (with the driver's clip control and without it), when blitted from a texture of the
-// window's size or of a smaller one scaled to the window, and after the window is resized.
+// window's size or of a smaller one scaled to the window, and after the window is resized; the overlay goes over it.
+// Doing without clip control and counting the live GL objects reach into the layer's GL code, through
+// platform/gpu/gl/testing.h, which the fixture includes on purpose.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +13,7 @@
 
 #include "gpu/gpu_fixture.h"
 
-// Last: Xlib defines macros (Status, None, Bool) that clash with C++ names.
+// Last: Xlib's macro None clashes with the test framework's names.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -84,8 +86,10 @@ class WindowLayerTest : public ::testing::TestWithParam<bool> {
     buffer->commit(), buffer->waitUntilCompleted();
   }
 
-  // Presents red over blue `frames` times; the window must show red in its top half and blue below.
-  void drawAndExpectUprightHalves(int width, int height, int frames = 1) {
+  // Presents red over blue `frames` times; the window must show red in its top half and blue below. `stage` names
+  // the case in a failure.
+  void drawAndExpectUprightHalves(const char* stage, int width, int height, int frames = 1) {
+    SCOPED_TRACE(stage);
     for (int i = 0; i < frames; ++i) present(pso_);
     for (auto [x, y, rgb] : {std::tuple{2, 2, 0xff0000ul}, {width - 3, height / 2 - 3, 0xff0000ul},
                              {width - 3, height / 2 + 3, 0x0000fful}, {2, height - 2, 0x0000fful}}) {
@@ -122,31 +126,31 @@ TEST_P(WindowLayerTest, PresentShowsTheFrameUprightInPlaceBlittedScaledAndResize
   plat::gpu::testing::failNextDrawables(1);
   EXPECT_EQ(layer_.nextDrawable(), nullptr);
   EXPECT_EQ(layer_.nextDrawable()->texture()->width(), 200u);  // no size set: the window's
-  EXPECT_TRUE(nextIsBackBuffer());
-  drawAndExpectUprightHalves(200, 120);
+  EXPECT_TRUE(nextIsBackBuffer()) << "the window's size, not set";
+  drawAndExpectUprightHalves("in place", 200, 120);
   present(down_);  // derivatives run down and to the right in the window too
   EXPECT_EQ(pixelAt(100, 60), 0xffffffu);
   layer_.setDrawableSize({200, 120});  // the window's size, set: still in place
-  EXPECT_TRUE(nextIsBackBuffer());
+  EXPECT_TRUE(nextIsBackBuffer()) << "the window's size, set";
   layer_.setFramebufferOnly(false);  // drawables that may be sampled are textures, blitted at present
-  EXPECT_FALSE(nextIsBackBuffer());
+  EXPECT_FALSE(nextIsBackBuffer()) << "not framebuffer-only";
   XClearWindow(dpy_, window_);
-  drawAndExpectUprightHalves(200, 120);
+  drawAndExpectUprightHalves("blitted", 200, 120);
   layer_.setFramebufferOnly(true);
   layer_.setDrawableSize({50, 30});  // scaled up to the whole (cleared) window
   XClearWindow(dpy_, window_);
-  drawAndExpectUprightHalves(200, 120);
+  drawAndExpectUprightHalves("scaled", 200, 120);
   EXPECT_EQ(layer_.nextDrawable()->texture()->width(), 50u);
-  EXPECT_FALSE(nextIsBackBuffer());
+  EXPECT_FALSE(nextIsBackBuffer()) << "a smaller drawable";
   layer_.setDrawableSize({100, 60});
   XResizeWindow(dpy_, window_, 320, 240);
   for (XEvent e; XNextEvent(dpy_, &e), e.type != ConfigureNotify || e.xconfigure.width != 320;) {
   }
-  drawAndExpectUprightHalves(320, 240, 2);  // the surface may follow one swap late
+  drawAndExpectUprightHalves("scaled to the resized window", 320, 240, 2);  // the surface may follow one swap late
   layer_.setDrawableSize({320, 240});
   XClearWindow(dpy_, window_);
-  drawAndExpectUprightHalves(320, 240);
-  EXPECT_TRUE(nextIsBackBuffer());
+  drawAndExpectUprightHalves("in place in the resized window", 320, 240);
+  EXPECT_TRUE(nextIsBackBuffer()) << "the resized window's size";
 }
 INSTANTIATE_TEST_SUITE_P(Origin, WindowLayerTest, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "VertexFlip" : "ClipControl"; });
@@ -166,7 +170,7 @@ OverlayImage filled(std::size_t width, std::size_t height, std::array<std::uint8
 TEST_P(WindowLayerTest, OverlayIsBlendedOverThePresentedFrameAtItsAnchors) {
   auto overlay = std::make_shared<Overlay>();
   layer_.setOverlay(overlay);
-  drawAndExpectUprightHalves(200, 120);  // nothing to show yet: the frame as it is
+  drawAndExpectUprightHalves("an empty overlay", 200, 120);  // the frame as it is
   EXPECT_EQ(pixelAt(5, 112), 0x0000fful);
 
   ASSERT_TRUE(overlay->setImage(OverlayAnchor::BottomLeft, filled(10, 6, {0, 255, 0, 255}), 4));
@@ -175,7 +179,7 @@ TEST_P(WindowLayerTest, OverlayIsBlendedOverThePresentedFrameAtItsAnchors) {
   OverlayImage broken = filled(4, 4, {0, 0, 0, 255});
   broken.pixels.resize(10);
   EXPECT_FALSE(overlay->setImage(OverlayAnchor::TopLeft, broken)) << "bytes that do not match the size";
-  drawAndExpectUprightHalves(200, 120);  // the corners the halves test reads stay uncovered
+  drawAndExpectUprightHalves("three pictures", 200, 120);  // the corners the halves test reads stay uncovered
 
   // Bottom-left: x 4..13, rows 110..115 from the top.
   EXPECT_EQ(pixelAt(4, 115), 0x00ff00ul);
@@ -197,24 +201,24 @@ TEST_P(WindowLayerTest, OverlayIsBlendedOverThePresentedFrameAtItsAnchors) {
 
   // A new picture in place of the old, then none at all.
   overlay->setImage(OverlayAnchor::BottomLeft, filled(3, 3, {0, 0, 255, 255}), 4);
-  drawAndExpectUprightHalves(200, 120);
+  drawAndExpectUprightHalves("a new picture", 200, 120);
   EXPECT_EQ(pixelAt(5, 114), 0xff0000ul) << "the new picture in red";
   EXPECT_EQ(pixelAt(8, 112), 0x0000fful) << "the old one gone";
   overlay->clear(OverlayAnchor::BottomLeft);
   overlay->clear(OverlayAnchor::TopRight);
   overlay->clear(OverlayAnchor::Centre);
   EXPECT_TRUE(overlay->empty());
-  drawAndExpectUprightHalves(200, 120);
+  drawAndExpectUprightHalves("every picture cleared", 200, 120);
   EXPECT_EQ(pixelAt(193, 5), 0xff0000ul);
   EXPECT_EQ(pixelAt(99, 59), 0xff0000ul);
 
   // Back on, then the layer lets go: its GL objects go with it (TearDown counts them).
   overlay->setImage(OverlayAnchor::BottomLeft, filled(10, 6, {0, 255, 0, 255}), 4);
-  drawAndExpectUprightHalves(200, 120);
+  drawAndExpectUprightHalves("a picture again", 200, 120);
   layer_.setOverlay(nullptr);
   overlay.reset();
   XClearWindow(dpy_, window_);
-  drawAndExpectUprightHalves(200, 120);
+  drawAndExpectUprightHalves("the overlay let go", 200, 120);
   EXPECT_EQ(pixelAt(5, 112), 0x0000fful);
 }
 

@@ -1,8 +1,11 @@
 // The view under its host: both initialisers, the nominal clock, start and
 // stop, the runtime's view of the class, releasing, and the options window
-// with a scripted folder panel.
+// with a scripted folder panel. Releasing is checked against the GPU layer's
+// count of its live GL objects, so this includes that layer's own
+// platform/gpu/gl/testing.h on purpose.
 #include <filesystem>
 
+#include "platform/gpu/gl/testing.h"
 #include "platform/runtime/class_registry.h"
 #include "platform/store/screen_saver_defaults.h"
 #include "platform/ui/controls.h"

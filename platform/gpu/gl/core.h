@@ -3,7 +3,8 @@
 // uses (the empty vertex array, the uniform buffer of the fragment bytes).
 // Objects hold a shared reference to it, so the context outlives every GL
 // name that needs it for deletion. Also the GL object count and the fault
-// seams behind device.h's testing namespace.
+// seams behind the testing namespaces of device.h and testing.h. The GL state
+// of the single objects is in objects.h.
 #pragma once
 
 #include <epoxy/gl.h>
@@ -15,7 +16,7 @@
 #include <string>
 
 #include "platform/gpu/device.h"
-#include "platform/gpu/egl_context.h"
+#include "platform/gpu/gl/egl_context.h"
 
 namespace plat::gpu::detail {
 
@@ -71,24 +72,10 @@ bool takeSeam(std::atomic<int>& counter);
 std::nullptr_t refuse(const char* origin, std::string message);
 extern std::atomic<int> seamCommandBuffers, seamEncoders, seamDrawables, seamTextures;
 
-// Uploads h rows of w texels, bytesPerRow apart, into `texture` at level,
-// x, y in `format` as given (no channel swap): in one call when the stride
-// is whole texels, else a row at a time. Leaves nothing bound.
-void uploadRows(GLuint texture, GLint level, GLint x, GLint y, GLsizei w, GLsizei h, GLenum format,
-                const std::uint8_t* src, std::size_t bytesPerRow);
-
 // Clears pending GL errors; GL reports only the first one otherwise.
 inline void clearGLErrors() {
   while (glGetError() != GL_NO_ERROR) {
   }
 }
 
-}  // namespace plat::gpu::detail
-
-namespace plat::gpu::detail {
-// A texture of the descriptor's size with the given texel layout, filtering
-// and wrapping set; nullptr when GL refuses (out of memory). Checks of size
-// and format are the caller's.
-std::shared_ptr<Texture> makeTexture(const std::shared_ptr<Core>& core, const TextureDescriptor& descriptor,
-                                     TexelStorage storage);
 }  // namespace plat::gpu::detail

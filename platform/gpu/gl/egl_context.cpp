@@ -1,5 +1,5 @@
 // EGL display and context management for the GPU layer (see egl_context.h).
-#include "platform/gpu/egl_context.h"
+#include "platform/gpu/gl/egl_context.h"
 
 #include <X11/Xlib-xcb.h>
 #include <poll.h>

@@ -2,7 +2,7 @@
 // one, else surfaceless, else the EGL device platform, else the default
 // display), one OpenGL ES 3 context on it, making it current offscreen or on
 // a window surface, and window surfaces with their swap. Knows nothing of
-// the GL objects drawn with the context (gl_core.h). Once the X connection
+// the GL objects drawn with the context (core.h). Once the X connection
 // has broken, nothing here talks to the X server again: the driver's present
 // would otherwise loop forever on the dead connection.
 #pragma once

@@ -1,10 +1,11 @@
 // The device's shared GL state and the bookkeeping behind the test seams
-// (see gl_core.h).
-#include "platform/gpu/gl_core.h"
+// (see core.h).
+#include "platform/gpu/gl/core.h"
 
 #include <epoxy/gl.h>
 
 #include "platform/error_sink.h"
+#include "platform/gpu/gl/testing.h"
 
 namespace plat::gpu::detail {
 namespace {
