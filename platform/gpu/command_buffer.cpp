@@ -65,6 +65,21 @@ bool bindTarget(Core& core, const Texture& texture) {
   return true;
 }
 
+// The level of a mipmapped texture that a pass into `target` samples: the
+// smallest that is still at least the target's size on both sides. A
+// picture far larger than the screen is read from a level of about the
+// screen's size, so neighbouring pixels read neighbouring texels (a
+// software rasteriser's cache wants that); filtering stays bilinear within
+// that one level.
+GLint sampledLevel(const Texture& texture, const Texture& target) {
+  GLint level = 0;
+  const std::size_t last = texture.mipmapLevelCount() - 1;
+  while (static_cast<std::size_t>(level) < last && (texture.width() >> (level + 1)) >= target.width() &&
+         (texture.height() >> (level + 1)) >= target.height())
+    ++level;
+  return level;
+}
+
 void runPass(Core& core, const RecordedPass& pass) {
   const RenderPassColorAttachment& target = pass.descriptor.colorAttachments[0];
   if (!bindTarget(core, *target.texture)) return;
@@ -100,6 +115,8 @@ void runPass(Core& core, const RecordedPass& pass) {
         for (std::size_t i = 0; i < kMaxFragmentTextures; ++i) {
           glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
           glBindTexture(GL_TEXTURE_2D, textures[i] != nullptr ? Access::state(*textures[i]).name : 0);
+          if (textures[i] != nullptr && textures[i]->mipmapLevelCount() > 1)
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, sampledLevel(*textures[i], *target.texture));
         }
         if (pipeline->paramsBlockSize > 0) {
           // GL reads the whole block: bytes beyond what was set are zero.

@@ -4,9 +4,11 @@
 // the backing keeps the texels (BGRA or RGBA, swizzled or not; gl/objects.h)
 // is this layer's business and invisible to callers. Sampling uses linear
 // filtering and clamp-to-edge on both axes (no sampler objects are bound by
-// the module); mipmap levels beyond 0 are allocated when asked for but never
-// generated. A new render target starts as transparent black; other new
-// textures are undefined until written.
+// the module); mipmap levels beyond 0 are allocated when asked for (the
+// texture loader fills them), and a pass samples the smallest level that
+// still covers its target, bilinear within that level. A new render target
+// starts as transparent black; other new textures are undefined until
+// written.
 #pragma once
 
 #include <cstddef>

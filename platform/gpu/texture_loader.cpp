@@ -1,12 +1,18 @@
-// Picture upload: strips of decoded rows into one texture (see
-// texture_loader.h). The texture is made when the first strip arrives, since
-// its GL texel layout follows the rows' channel order, so neither order
-// needs a CPU pass: BGRA rows into a GL_BGRA_EXT texture (or, without that
-// extension, into RGBA8 with a red/blue swizzle), RGBA rows into GL_RGBA8.
+// Picture upload: strips of decoded rows into one texture and its mipmap
+// levels (see texture_loader.h). The texture is made when the first strip
+// arrives, since its GL texel layout follows the rows' channel order, so
+// neither order needs a CPU pass: BGRA rows into a GL_BGRA_EXT texture (or,
+// without that extension, into RGBA8 with a red/blue swizzle), RGBA rows into
+// GL_RGBA8. The levels are box-filtered on the CPU from the same strips,
+// while they are still in the cache; the loader does not choose which level
+// a shader reads.
 #include "platform/gpu/texture_loader.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "platform/error_sink.h"
 #include "platform/gpu/gl/objects.h"
@@ -17,6 +23,96 @@ namespace plat::gpu {
 namespace {
 
 using detail::TexelStorage;
+
+// The levels below level 0, each the 2x2 box average of the one above (an
+// odd last row or column is left out, as GL's level sizes halve rounding
+// down; a side of 1 is averaged with itself). A level's rows are made and
+// handed to GL as soon as both of their source rows have arrived, so the
+// whole chain costs one carried row and one strip per level besides the
+// texture. Byte order does not matter: every byte is averaged with the
+// bytes of the same channel.
+class LevelChain {
+ public:
+  LevelChain(GLuint texture, GLenum format, int width, int height, std::size_t levels)
+      : texture_(texture), format_(format) {
+    for (std::size_t level = 0; level < levels; ++level) {
+      levels_.push_back(Level{width, height, {}, false, 0, {}});
+      width = std::max(width / 2, 1);
+      height = std::max(height / 2, 1);
+    }
+  }
+
+  // `count` rows of `level`, bytesPerRow apart, in order from the top.
+  void take(std::size_t level, const std::uint8_t* rows, int count, std::size_t bytesPerRow) {
+    if (level + 1 >= levels_.size() || count <= 0) return;
+    Level& in = levels_[level];
+    Level& out = levels_[level + 1];
+    const std::size_t outBytes = std::size_t(out.width) * 4;
+    out.strip.resize((std::size_t(count) / 2 + 1) * outBytes);
+    int made = 0;
+    auto emit = [&](const std::uint8_t* upper, const std::uint8_t* lower) {
+      average(upper, lower, in.width, out.width, out.strip.data() + std::size_t(made) * outBytes);
+      ++made;
+    };
+    auto row = [&](int r) { return rows + std::size_t(r) * bytesPerRow; };
+    int r = 0;
+    if (in.height == 1) {
+      for (; r < count; ++r) emit(row(r), row(r));
+    } else {
+      if (in.carried) {
+        emit(in.carry.data(), row(0));
+        in.carried = false;
+        r = 1;
+      }
+      for (; r + 1 < count; r += 2) emit(row(r), row(r + 1));
+      if (r < count) {
+        in.carry.assign(row(r), row(r) + std::size_t(in.width) * 4);
+        in.carried = true;
+      }
+    }
+    made = std::min(made, out.height - out.rowsMade);  // never more rows than the level has
+    if (made <= 0) return;
+    detail::uploadRows(texture_, static_cast<GLint>(level + 1), 0, out.rowsMade, out.width, made, format_,
+                       out.strip.data(), outBytes);
+    out.rowsMade += made;
+    take(level + 1, out.strip.data(), made, outBytes);
+  }
+
+  // Rounded 2x2 averages of two rows of `inWidth` pixels into `outWidth`
+  // pixels, two channels at a time in 16-bit lanes of a 64-bit word.
+  static void average(const std::uint8_t* upper, const std::uint8_t* lower, int inWidth, int outWidth,
+                      std::uint8_t* out) {
+    constexpr std::uint64_t kEven = 0x00FF00FF00FF00FFull;
+    if (inWidth == 1) {  // one column: each pixel counts twice
+      for (int c = 0; c < 4; ++c) out[c] = static_cast<std::uint8_t>((upper[c] + lower[c] + 1) >> 1);
+      return;
+    }
+    for (int x = 0; x < outWidth; ++x) {
+      std::uint64_t a = 0, b = 0;  // two neighbouring pixels of each row
+      std::memcpy(&a, upper + std::size_t(x) * 8, 8);
+      std::memcpy(&b, lower + std::size_t(x) * 8, 8);
+      std::uint64_t even = (a & kEven) + (b & kEven);
+      std::uint64_t odd = ((a >> 8) & kEven) + ((b >> 8) & kEven);
+      even += even >> 32;  // the right pixel's lanes onto the left one's
+      odd += odd >> 32;
+      const auto pixel = static_cast<std::uint32_t>((((even + 0x00020002u) >> 2) & 0x00FF00FFu) |
+                                                    ((((odd + 0x00020002u) >> 2) & 0x00FF00FFu) << 8));
+      std::memcpy(out + std::size_t(x) * 4, &pixel, 4);
+    }
+  }
+
+ private:
+  struct Level {
+    int width, height;
+    std::vector<std::uint8_t> carry;  // a row still waiting for the row below it
+    bool carried;
+    int rowsMade;
+    std::vector<std::uint8_t> strip;  // this level's rows made from one strip of the level above
+  };
+  GLuint texture_;
+  GLenum format_;
+  std::vector<Level> levels_;
+};
 
 // "640 MiB", "1.5 GiB": a size for a person.
 std::string describeBytes(std::uint64_t bytes) {
@@ -47,9 +143,9 @@ class Upload final : public plat::image::RowSink {
     }
     if (!core_->makeCurrent()) return fail("egl", "the GL context cannot be made current");
     detail::clearGLErrors();
-    const detail::TextureState& gl = detail::Access::state(*texture_);
-    detail::uploadRows(gl.name, 0, 0, firstRow, strip.width, strip.height,
-                       gl.storage == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA, strip.data, strip.bytesPerRow);
+    detail::uploadRows(detail::Access::state(*texture_).name, 0, 0, firstRow, strip.width, strip.height, format(),
+                       strip.data, strip.bytesPerRow);
+    levels_.take(0, strip.data, strip.height, strip.bytesPerRow);
     if (glGetError() != GL_NO_ERROR) return fail("gl", "GL refused the upload");
     rows_ += strip.height;
     return {};
@@ -76,12 +172,18 @@ class Upload final : public plat::image::RowSink {
     if (detail::takeSeam(detail::seamTextures)) return fail("gpu", "no texture (a test's fault)");
     TextureDescriptor descriptor =
         TextureDescriptor::texture2D(PixelFormat::BGRA8Unorm, static_cast<std::size_t>(image_.width()),
-                                     static_cast<std::size_t>(image_.height()), false);
+                                     static_cast<std::size_t>(image_.height()), true);
     descriptor.usage = usage_;
     texture_ = detail::makeTexture(core_, descriptor, storage);
     if (!texture_) return fail("gl", "GL cannot hold a texture of this size");
+    levels_ = LevelChain(detail::Access::state(*texture_).name, format(), image_.width(), image_.height(),
+                         texture_->mipmapLevelCount());
     order_ = order;
     return {};
+  }
+
+  GLenum format() const {
+    return detail::Access::state(*texture_).storage == TexelStorage::Bgra ? GL_BGRA_EXT : GL_RGBA;
   }
 
   const std::shared_ptr<detail::Core>& core_;
@@ -90,6 +192,7 @@ class Upload final : public plat::image::RowSink {
   std::shared_ptr<Texture> texture_;
   plat::image::PixelOrder order_ = plat::image::PixelOrder::BGRA;
   int rows_ = 0;
+  LevelChain levels_{0, GL_RGBA, 1, 1, 1};
 };
 
 }  // namespace
@@ -110,7 +213,12 @@ ErrorOr<std::shared_ptr<Texture>> TextureLoader::newTextureWithImage(const plat:
   // Checked before a single row is decoded: a picture that would crowd out
   // the rest of the system is skipped like a broken one. Without a figure
   // from the system there is nothing to check against.
-  const std::uint64_t textureBytes = std::uint64_t(width) * std::uint64_t(height) * 4;
+  std::uint64_t textureBytes = 0;  // with its levels, about a third more than level 0
+  for (std::uint64_t w = std::uint64_t(width), h = std::uint64_t(height);; w = std::max<std::uint64_t>(w / 2, 1),
+                     h = std::max<std::uint64_t>(h / 2, 1)) {
+    textureBytes += w * h * 4;
+    if (w == 1 && h == 1) break;
+  }
   if (const std::optional<std::uint64_t> available = plat::sys::memoryAvailable();
       available && textureBytes > *available / kPictureMemoryShare) {
     return fail("memory", "its texture (" + size + " pixels, " + describeBytes(textureBytes) +

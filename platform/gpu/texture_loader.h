@@ -5,10 +5,11 @@
 // than a quarter of that is refused. The pixels then come from the decoder a
 // strip of rows at a time and each strip goes into the texture before the
 // next is decoded, so a picture costs its texture and one strip, never a
-// second whole copy. Rows go to the GPU as the decoder wrote them: any row
-// stride, BGRA or RGBA order, with no CPU copy or per-pixel conversion (the
-// texel layout is chosen to match the rows, the storage made once). A
-// failure is an Error of kind Picture naming the image's file; the error
+// second whole copy (its mipmap levels are made from the same strips). Rows
+// go to the GPU as the decoder wrote them: any row stride, BGRA or RGBA
+// order, with no CPU copy or per-pixel conversion (the texel layout is
+// chosen to match the rows, the storage made once). A failure is an Error of
+// kind Picture naming the image's file; the error
 // sink hears of each failure and of each texture made from a picture file.
 #pragma once
 
@@ -35,9 +36,10 @@ class TextureLoader {
  public:
   explicit TextureLoader(std::shared_ptr<Device> device) : device_(std::move(device)) {}
   // An Error when the image is empty, larger than the device allows or than
-  // the memory budget, fails to decode, or the GPU cannot hold it (nothing of a
-  // refused picture is decoded). A 1-level, Shared, BGRA8Unorm texture of
-  // the image's size otherwise.
+  // the memory budget, fails to decode, or the GPU cannot hold it (nothing of
+  // a refused picture is decoded). A Shared, BGRA8Unorm texture of the
+  // image's size otherwise, with its full chain of mipmap levels, each the
+  // 2x2 box average of the one above; the memory budget counts them all.
   ErrorOr<std::shared_ptr<Texture>> newTextureWithImage(const plat::image::Image& image,
                                                         const TextureLoaderOptions& options);
 

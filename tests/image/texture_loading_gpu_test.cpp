@@ -112,23 +112,24 @@ TEST_F(TextureLoadingGpuTest, PictureLargerThanTheDeviceIsRefusedBeforeDecoding)
 }
 
 // A texture may take a quarter of the memory available, and not a byte
-// more. A 64x40 picture in a 160x100 view is a texture of 10240 bytes.
+// more. A 64x40 picture in a 160x100 view is a texture of 13644 bytes:
+// 10240 for the picture, the rest for its mipmap levels.
 TEST_F(TextureLoadingGpuTest, PictureOverAQuarterOfTheMemoryAvailableIsSkippedBeforeDecoding) {
   const Bytes fits = png(quadrants(64, 40), 64, 40, PngKind::Rgb);
   {
-    const PretendMemory memory(4 * 10240);
+    const PretendMemory memory(4 * 13644);
     auto texture = load({{"exact.png", fits}}, {160, 100});
     ASSERT_TRUE(texture) << "a texture of exactly a quarter loads";
     EXPECT_EQ(size(*texture), (std::pair<std::size_t, std::size_t>{64, 40}));
   }
   {
-    const PretendMemory memory(4 * 10240 - 1);
+    const PretendMemory memory(4 * 13644 - 1);
     EXPECT_FALSE(load({{"over.png", fits}}, {160, 100}));
     EXPECT_EQ(heard_->originsFor(dir_ / "over.png"), std::vector<std::string>{"memory"});
   }
   // Refused before decoding (the header-only file would fail as a PNG), and
   // the next picture of the call is tried and loads.
-  const PretendMemory memory(64ull << 20);  // a budget of 16 MiB; 3000x2000 needs 22.9 MiB
+  const PretendMemory memory(64ull << 20);  // a budget of 16 MiB; 3000x2000 needs 30.5 MiB
   auto texture = load({{"big.png", pngHeaderOnly(3000, 2000)}, {"next.png", fits}}, {3000, 2000});
   ASSERT_TRUE(texture);
   EXPECT_EQ(size(*texture), (std::pair<std::size_t, std::size_t>{60, 40}));
@@ -136,7 +137,7 @@ TEST_F(TextureLoadingGpuTest, PictureOverAQuarterOfTheMemoryAvailableIsSkippedBe
   const plat::Error& refusal = heard_->failures.back();
   EXPECT_EQ(refusal.kind, plat::ErrorKind::Picture);
   EXPECT_EQ(refusal.message,
-            "its texture (3000 x 2000 pixels, 23 MiB) would need more than a quarter of the memory available "
+            "its texture (3000 x 2000 pixels, 31 MiB) would need more than a quarter of the memory available "
             "(64 MiB)");
 }
 
@@ -167,17 +168,18 @@ ProbeRun probe(const std::string& arguments) {
 }
 
 // A 16384x16384 PNG of black rows (a file of about 780 KB) in a 1280x800
-// view is a 16384x10240 texture of 640 MiB. Loading it raises the peak
-// memory of a process by less than 1.25 times that over the same process
-// loading nothing: the texture and a strip, never the decoded picture
-// besides. (With a software renderer the texture itself lives in the
+// view is a 16384x10240 texture of 853 MiB with its mipmap levels. Loading
+// it raises the peak memory of a process by less than 1.25 times that over
+// the same process loading nothing: the texture and a strip, never the
+// decoded picture besides. (With a software renderer the texture itself lives in the
 // process, so the rise is at least the texture: the measure measures.)
 TEST(PictureMemory, APngBombCostsItsTextureAndAStripAboveThePictureFreeProcess) {
   constexpr int kSide = 16384;
-  const std::uint64_t textureBytes = std::uint64_t{kSide} * 10240 * 4;
+  std::uint64_t textureBytes = 0;  // with its mipmap levels, a third more than the picture
+  for (std::uint64_t w = kSide, h = 10240; w >= 1 && h >= 1; w /= 2, h /= 2) textureBytes += w * h * 4;
   const auto available = plat::sys::memoryAvailable();
   if (!available || *available / plat::gpu::kPictureMemoryShare < textureBytes) {
-    GTEST_SKIP() << "this machine has too little memory available for a texture of 640 MiB";
+    GTEST_SKIP() << "this machine has too little memory available for a texture of 853 MiB";
   }
   TempDir dir;
   const Bytes bomb = pngOfZeros(kSide, kSide);

@@ -1,0 +1,124 @@
+// The mipmap levels of a loaded picture and the level a pass samples: every
+// level is the 2x2 box average of the one above, whatever the strips, the
+// channel order and the texel storage; a pass reads the smallest level that
+// still covers its target, so a picture of the target's size keeps every
+// pixel and a larger one is filtered down.
+#include <cmath>
+
+#include "gpu_fixture.h"
+#include "platform/gpu/texture_loader.h"
+#include "platform/image/image.h"
+
+namespace gputest {
+namespace {
+
+using plat::image::PixelOrder;
+
+// Rows handed over `stripRows` at a time (the last strip may be shorter).
+struct StripImage : plat::image::Image {
+  StripImage(int w, int h, int stripRows, PixelOrder order, Bytes rows)
+      : w(w), h(h), stripRows(stripRows), order(order), rows(std::move(rows)) {}
+  int width() const override { return w; }
+  int height() const override { return h; }
+  plat::ErrorOr<plat::image::PixelView> decodedPixels() const override {
+    return plat::image::PixelView{rows.data(), w, h, std::size_t(w) * 4, order};
+  }
+  plat::ErrorOr<void> rowsInRect(int x, int y, int rw, int rh, plat::image::RowSink& sink) const override {
+    for (int r = 0; r < rh; r += stripRows) {
+      const plat::image::PixelView strip{rows.data() + (std::size_t(y + r) * std::size_t(w) + std::size_t(x)) * 4, rw,
+                                         std::min(stripRows, rh - r), std::size_t(w) * 4, order};
+      if (auto taken = sink.take(strip, r); !taken) return taken;
+    }
+    return {};
+  }
+  int w, h, stripRows;
+  PixelOrder order;
+  Bytes rows;
+};
+
+Bytes noise(int w, int h) {
+  Bytes out(std::size_t(w) * std::size_t(h) * 4);
+  std::uint32_t state = 12345;
+  for (auto& b : out) b = static_cast<std::uint8_t>((state = state * 1664525u + 1013904223u) >> 24);
+  return out;
+}
+
+Bytes readLevel(const Texture& t, std::size_t level, std::size_t w, std::size_t h) {
+  Bytes out(w * h * 4, 0xEE);
+  t.getBytes(out.data(), w * 4, makeRegion(0, 0, w, h), level);
+  return out;
+}
+
+// How far each byte of `below` (w x h) is from the exact mean of its 2x2
+// block in `above` (aw x ah; a side of 1 counts its one pixel twice): at
+// most a half when rounded well.
+double worstMiss(const Bytes& above, std::size_t aw, std::size_t ah, const Bytes& below, std::size_t w, std::size_t h) {
+  double worst = 0;
+  for (std::size_t y = 0; y < h; ++y)
+    for (std::size_t x = 0; x < w; ++x)
+      for (std::size_t c = 0; c < 4; ++c) {
+        const std::size_t x0 = aw == 1 ? 0 : 2 * x, x1 = aw == 1 ? 0 : 2 * x + 1;
+        const std::size_t y0 = ah == 1 ? 0 : 2 * y, y1 = ah == 1 ? 0 : 2 * y + 1;
+        auto at = [&](std::size_t xx, std::size_t yy) { return double(above[(yy * aw + xx) * 4 + c]); };
+        const double mean = (at(x0, y0) + at(x1, y0) + at(x0, y1) + at(x1, y1)) / 4;
+        worst = std::max(worst, std::abs(double(below[(y * w + x) * 4 + c]) - mean));
+      }
+  return worst;
+}
+
+// Odd sides (the last row or column of a level has no partner), sides of
+// one, strips that split the row pairs, both channel orders, on the BGRA
+// path and the RGBA fallback.
+TEST_P(GpuBoth, LoadedPictureLevelsAreBoxAveragesOfTheLevelAbove) {
+  TextureLoader loader(device);
+  for (auto [w, h] : std::vector<std::pair<int, int>>{{67, 41}, {64, 1}, {1, 9}, {2, 2}, {1, 1}})
+    for (int strip : {1, 3, 64})
+      for (PixelOrder order : {PixelOrder::BGRA, PixelOrder::RGBA}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + ", strips of " + std::to_string(strip) +
+                     (order == PixelOrder::RGBA ? ", RGBA" : ", BGRA"));
+        StripImage image(w, h, strip, order, noise(w, h));
+        auto t = loader.newTextureWithImage(image, {});
+        ASSERT_TRUE(t) << t.error().text();
+        const auto levels = std::size_t(std::floor(std::log2(std::max(w, h)))) + 1;
+        ASSERT_EQ((*t)->mipmapLevelCount(), levels);
+        std::size_t aw = std::size_t(w), ah = std::size_t(h);
+        Bytes above = readLevel(**t, 0, aw, ah);
+        for (std::size_t level = 1; level < levels; ++level) {
+          const std::size_t lw = std::max<std::size_t>(aw / 2, 1), lh = std::max<std::size_t>(ah / 2, 1);
+          Bytes below = readLevel(**t, level, lw, lh);
+          EXPECT_LE(worstMiss(above, aw, ah, below, lw, lh), 0.5) << "level " << level;
+          above = std::move(below), aw = lw, ah = lh;
+        }
+      }
+}
+
+// A picture of thin white lines, one in every four columns: copied at its
+// own size every line stays; at a quarter of its size a filtered level
+// gives each pixel the lines' share, a quarter of white, where level 0
+// would lose the lines between the samples. One texture, passes into
+// targets that go down and up in size.
+TEST_F(GpuTest, APassSamplesTheSmallestLevelThatCoversItsTarget) {
+  constexpr int kW = 256, kH = 128;
+  Bytes lines(kW * kH * 4);
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x)
+      for (int c = 0; c < 4; ++c) lines[std::size_t((y * kW + x) * 4 + c)] = c == 3 || x % 4 == 0 ? 255 : 0;
+  TextureLoader loader(device);
+  StripImage image(kW, kH, 16, PixelOrder::BGRA, lines);
+  auto picture = loader.newTextureWithImage(image, {});
+  ASSERT_TRUE(picture) << picture.error().text();
+  // The green bytes of the first four pixels of the target's top row.
+  auto copied = [&](std::size_t w, std::size_t h) {
+    auto target = texture(w, h);
+    renderOnce(target, "f_copy", {*picture});
+    const Bytes row = read(*target, 0, 0, 4, 1);
+    return std::vector<int>{row[1], row[5], row[9], row[13]};
+  };
+  using V = std::vector<int>;
+  EXPECT_EQ(copied(64, 32), (V{64, 64, 64, 64})) << "a quarter: level 2";
+  EXPECT_EQ(copied(256, 128), (V{255, 0, 0, 0})) << "its own size: level 0";
+  EXPECT_EQ(copied(256, 127), (V{255, 0, 0, 0})) << "one row less: level 1 would not cover it";
+}
+
+}  // namespace
+}  // namespace gputest
