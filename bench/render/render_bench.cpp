@@ -11,7 +11,10 @@
 // ratio when other jobs share the machine.
 //
 // It runs in a temporary HOME and XDG_CONFIG_HOME, so it never reads or
-// writes the user's own preferences. QUELLTRINE_BENCH_BUNDLE names another
+// writes the user's own preferences. QUELLTRINE_BENCH_PICTURES names a
+// folder whose pictures to show instead of the demo pictures (which are
+// about the size of the frame): photographs far larger than the frame cost
+// more to sample. QUELLTRINE_BENCH_BUNDLE names another
 // bundle folder to take the shader library from, so that variants of the
 // library can be measured against each other without a rebuild.
 #include <chrono>
@@ -44,9 +47,13 @@ struct Environment {
     std::filesystem::create_directories(root + "/home");
     std::error_code ec;
     std::filesystem::create_directories(root + "/pictures", ec);
-    for (const char* name : {"landscape.jpg", "shapes.png"})
-      std::filesystem::copy_file(std::string(QUELLTRINE_BINARY_DIR) + "/samples/" + name,
-                                 root + "/pictures/" + name, ec);
+    if (const char* photos = std::getenv("QUELLTRINE_BENCH_PICTURES"); photos != nullptr && *photos != '\0') {
+      std::filesystem::copy(photos, root + "/pictures", ec);
+    } else {
+      for (const char* name : {"landscape.jpg", "shapes.png"})
+        std::filesystem::copy_file(std::string(QUELLTRINE_BINARY_DIR) + "/samples/" + name,
+                                   root + "/pictures/" + name, ec);
+    }
     quelltrine::settings::storeImageFolder(root + "/pictures");
     const char* bundle = std::getenv("QUELLTRINE_BENCH_BUNDLE");
     QuelltrineSaverView::setBundlePathOverride(bundle != nullptr && *bundle != '\0' ? bundle : QUELLTRINE_BUNDLE_DIR);
