@@ -34,8 +34,12 @@ std::string validUtf8(const std::string& text) {
   return out;
 }
 
-Layout makeLayout(cairo_t* cr, const std::string& text, double pixels) {
+Layout makeLayout(cairo_t* cr, const std::string& text, double pixels, int maxWidth) {
   Layout layout(pango_cairo_create_layout(cr));
+  if (maxWidth > 0) {
+    pango_layout_set_width(layout.get(), maxWidth * PANGO_SCALE);
+    pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+  }
   Font font(pango_font_description_from_string("Monospace"));
   pango_font_description_set_absolute_size(font.get(), pixels * PANGO_SCALE);
   pango_layout_set_font_description(layout.get(), font.get());
@@ -45,7 +49,7 @@ Layout makeLayout(cairo_t* cr, const std::string& text, double pixels) {
 
 }  // namespace
 
-plat::gpu::OverlayImage renderOverlayText(const std::vector<std::string>& lines, double scale) {
+plat::gpu::OverlayImage renderOverlayText(const std::vector<std::string>& lines, double scale, int maxWidth) {
   if (lines.empty()) return {};
   if (!(scale >= 1.0) || !std::isfinite(scale)) scale = 1.0;
   std::string text;
@@ -58,11 +62,12 @@ plat::gpu::OverlayImage renderOverlayText(const std::vector<std::string>& lines,
   // room for the outline.
   Surface scratch(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
   Context measure(cairo_create(scratch.get()));
-  Layout probe = makeLayout(measure.get(), text, kOverlayTextPixels * scale);
-  PangoRectangle ink{}, logical{};
-  pango_layout_get_pixel_extents(probe.get(), &ink, &logical);
   const double outline = std::max(1.0, std::round(1.5 * scale));
   const int pad = static_cast<int>(std::ceil(outline)) + 1;
+  const int textWidth = maxWidth > 0 ? std::max(1, maxWidth - 2 * pad) : 0;
+  Layout probe = makeLayout(measure.get(), text, kOverlayTextPixels * scale, textWidth);
+  PangoRectangle ink{}, logical{};
+  pango_layout_get_pixel_extents(probe.get(), &ink, &logical);
   const int width = logical.width + 2 * pad;
   const int height = logical.height + 2 * pad;
   if (logical.width <= 0 || logical.height <= 0 || width > 4096 || height > 4096) return {};
@@ -70,7 +75,7 @@ plat::gpu::OverlayImage renderOverlayText(const std::vector<std::string>& lines,
   Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
   if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return {};
   Context cr(cairo_create(surface.get()));
-  Layout layout = makeLayout(cr.get(), text, kOverlayTextPixels * scale);
+  Layout layout = makeLayout(cr.get(), text, kOverlayTextPixels * scale, textWidth);
   cairo_move_to(cr.get(), pad - logical.x, pad - logical.y);
   pango_cairo_layout_path(cr.get(), layout.get());
   cairo_set_line_join(cr.get(), CAIRO_LINE_JOIN_ROUND);

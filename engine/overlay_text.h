@@ -20,7 +20,10 @@ inline constexpr double kOverlayMarginPixels = 16.0;
 // The lines, one below the other, left-aligned, each as UTF-8 (invalid bytes
 // are shown as replacement characters). `scale` is the window's backing
 // scale factor (1.0 unless Xft.dpi says more; values below 1 count as 1).
-// Empty when there are no lines or nothing could be drawn.
-plat::gpu::OverlayImage renderOverlayText(const std::vector<std::string>& lines, double scale);
+// With `maxWidth` (pixels, outline included) a line longer than that wraps,
+// between words where it can, else anywhere (a long folder name); the
+// picture is then at most that wide. Empty when there are no lines or
+// nothing could be drawn.
+plat::gpu::OverlayImage renderOverlayText(const std::vector<std::string>& lines, double scale, int maxWidth = 0);
 
 }  // namespace quelltrine::engine

@@ -275,8 +275,17 @@ class Session {
         lines.push_back(notice->substr(colon + 2));
       }
     }
-    const plat::gpu::OverlayImage text = lines.empty() ? plat::gpu::OverlayImage{} : renderOverlayText(lines, scale_);
+    // A long folder name wraps inside the narrowest view instead of running
+    // off its edge.
     const int margin = static_cast<int>(kOverlayMarginPixels * scale_);
+    double narrowest = 0;
+    for (const auto& s : screens_) {
+      const double pixels = s.view->bounds().size.width * scale_;
+      if (narrowest == 0 || pixels < narrowest) narrowest = pixels;
+    }
+    const int maxWidth = std::max(1, static_cast<int>(narrowest) - 2 * margin);
+    const plat::gpu::OverlayImage text =
+        lines.empty() ? plat::gpu::OverlayImage{} : renderOverlayText(lines, scale_, maxWidth);
     for (auto& s : screens_) {
       if (notice) attachOverlay(s);
       if (!s.overlay) continue;

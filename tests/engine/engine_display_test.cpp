@@ -115,4 +115,20 @@ TEST(OverlayText, WhiteOutlinedPremultipliedTextThatGrowsWithLinesAndScale) {
   EXPECT_GT(stats(notice).white, 50);
 }
 
+// A folder name longer than the view is wide wraps inside it, also where
+// it has no space to break at; lines that fit stay as they are.
+TEST(OverlayText, ALineWiderThanTheViewWrapsInsideIt) {
+  const std::vector<std::string> lines{"Keine Bilder:",
+                                       "Den Ordner /home/jemand/Bilder/Quelltrine_Screensaver_mit_langem_Namen gibt es nicht"};
+  const auto free = renderOverlayText(lines, 1.0);
+  ASSERT_GT(free.width, 400u) << "the long line unwrapped";
+  const auto wrapped = renderOverlayText(lines, 1.0, 400);
+  ASSERT_FALSE(wrapped.empty());
+  EXPECT_LE(wrapped.width, 400u);
+  EXPECT_GT(wrapped.height, free.height) << "the long line took more lines";
+  EXPECT_GT(stats(wrapped).white, stats(free).white * 9 / 10) << "no glyph was dropped";
+  const auto short_ = renderOverlayText({"FPS:  30.0"}, 1.0);
+  EXPECT_EQ(renderOverlayText({"FPS:  30.0"}, 1.0, 400).width, short_.width);
+}
+
 }  // namespace
