@@ -26,7 +26,7 @@ class CheckedRows final : public plat::image::RowSink {
     }
     for (int y = 0; y < strip.height; ++y) {
       const std::uint8_t* row = strip.data + std::size_t(y) * strip.bytesPerRow;
-      sum_ += row[0] + row[std::size_t(strip.width) * 4 - 1];
+      sum_ = sum_ + row[0] + row[std::size_t(strip.width) * 4 - 1];
     }
     rows_ += strip.height;
     return {};

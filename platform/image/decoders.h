@@ -60,6 +60,25 @@ int stripRows(std::size_t bytesPerRow, int rows, int minimum = 1);
 // `sink` as one strip starting at the rectangle's first row.
 ErrorOr<void> handOver(const PixelView& all, int x, int y, int w, int h, RowSink& sink);
 
+// Takes each strip of a decode that runs under setjmp (libjpeg, libpng):
+// it lives in the caller of the setjmp function, and its put() leaves
+// nothing behind on that function's stack. put() is false when the sink
+// refused the strip; the sink's Error is kept.
+class StripOutlet {
+ public:
+  explicit StripOutlet(RowSink& sink) : sink_(sink) {}
+  bool put(const PixelView& strip, int firstRow) {
+    ErrorOr<void> taken = sink_.take(strip, firstRow);
+    if (!taken) refusal_ = taken.error();
+    return taken.ok();
+  }
+  const std::optional<Error>& refusal() const { return refusal_; }
+
+ private:
+  RowSink& sink_;
+  std::optional<Error> refusal_;
+};
+
 // A header-read image whose pixels decodeRect() produces on demand. The
 // buffer of pixels() is made once, from the strips of a whole decode, and
 // kept; a failure of that decode is remembered too, so a broken file is

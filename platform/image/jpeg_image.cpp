@@ -90,24 +90,6 @@ bool readHeader(const Bytes& bytes, Header* header, char* message) {
   return true;
 }
 
-// Takes each strip of a region decode; lives in the caller of the setjmp
-// function, and its put() leaves nothing behind on that function's stack.
-class StripOutlet {
- public:
-  explicit StripOutlet(RowSink& sink) : sink_(sink) {}
-  // False when the sink refused the strip; its Error is kept.
-  bool put(const PixelView& strip, int firstRow) {
-    ErrorOr<void> taken = sink_.take(strip, firstRow);
-    if (!taken) refusal_ = taken.error();
-    return taken.ok();
-  }
-  const std::optional<Error>& refusal() const { return refusal_; }
-
- private:
-  RowSink& sink_;
-  std::optional<Error> refusal_;
-};
-
 // The strip buffer of a region decode; malloc'ed, owned by the caller from
 // the moment it is set, whether the decode then succeeds or not.
 struct Region {

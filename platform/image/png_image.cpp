@@ -83,23 +83,6 @@ bool readHeader(ReadState* state, Header* header) {
   return true;
 }
 
-// Takes each strip; lives in the caller of the setjmp function, and its
-// put() leaves nothing behind on that function's stack.
-class StripOutlet {
- public:
-  explicit StripOutlet(RowSink& sink) : sink_(sink) {}
-  bool put(const PixelView& strip, int firstRow) {
-    ErrorOr<void> taken = sink_.take(strip, firstRow);
-    if (!taken) refusal_ = taken.error();
-    return taken.ok();
-  }
-  const std::optional<Error>& refusal() const { return refusal_; }
-
- private:
-  RowSink& sink_;
-  std::optional<Error> refusal_;
-};
-
 // The rectangle's rows: x, y, w, h in the picture, the picture's size, and
 // the buffers, malloc'ed here and owned by the caller from the moment they
 // are set, whether the decode then succeeds or not.

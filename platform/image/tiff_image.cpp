@@ -65,6 +65,8 @@ int mapProc(thandle_t handle, void** base, toff_t* size) {
 
 void unmapProc(thandle_t /*handle*/, void* /*base*/, toff_t /*size*/) {}
 
+// libtiff's handlers: `format` and `args` are a printf format and its arguments.
+__attribute__((format(printf, 4, 0)))
 int onError(TIFF* /*tif*/, void* user, const char* module, const char* format, va_list args) {
   auto* file = static_cast<MemoryFile*>(user);
   if (file->message[0] == '\0') {
@@ -76,6 +78,7 @@ int onError(TIFF* /*tif*/, void* user, const char* module, const char* format, v
   return 1;  // handled: libtiff's global handler (which prints) is not called
 }
 
+__attribute__((format(printf, 4, 0)))
 int onWarning(TIFF* /*tif*/, void* user, const char* module, const char* format, va_list args) {
   auto* file = static_cast<MemoryFile*>(user);
   if (file->warnings != nullptr) {

@@ -118,8 +118,8 @@ TEST(OverlayText, WhiteOutlinedPremultipliedTextThatGrowsWithLinesAndScale) {
 // A folder name longer than the view is wide wraps inside it, also where
 // it has no space to break at; lines that fit stay as they are.
 TEST(OverlayText, ALineWiderThanTheViewWrapsInsideIt) {
-  const std::vector<std::string> lines{"Keine Bilder:",
-                                       "Den Ordner /home/jemand/Bilder/Quelltrine_Screensaver_mit_langem_Namen gibt es nicht"};
+  const std::vector<std::string> lines{
+      "Keine Bilder:", "Den Ordner /home/jemand/Bilder/Quelltrine_Screensaver_mit_langem_Namen gibt es nicht"};
   const auto free = renderOverlayText(lines, 1.0);
   ASSERT_GT(free.width, 400u) << "the long line unwrapped";
   const auto wrapped = renderOverlayText(lines, 1.0, 400);
