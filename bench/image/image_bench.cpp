@@ -5,7 +5,11 @@
 // so the JPEG's crop leaves out the top and bottom rows, which the loader
 // never decodes. And the upload alone (a new texture filled from decoded
 // rows already in memory, in the loader's strips) against a memcpy of the
-// same bytes into new memory, and into memory already touched. Run with
+// same bytes into new memory, and into memory already touched. The loader
+// fills a released texture of the same size again instead of making one
+// (photos of one camera follow each other): *_Load and Upload_Texture show
+// that case, *_LoadNewSize and Upload_TextureNewSize, where each picture's
+// texture differs in size from the one before, a new texture each time. Run with
 // LIBGL_ALWAYS_SOFTWARE=1 and no DISPLAY; compare the figures of one run,
 // best with --benchmark_repetitions and --benchmark_enable_random_interleaving
 // on a machine that is not quiet.
@@ -63,8 +67,11 @@ Inputs& inputs() {
 }
 
 constexpr plat::ui::Size kView{1920, 1080};
+constexpr plat::ui::Size kOtherView{1920, 1200};  // a 16:10 crop, a texture of another size
 
-void load(benchmark::State& state, const std::string& path) {
+// `newSize`: every other load in a view of another shape, so that no load
+// finds a texture of its size to fill again.
+void load(benchmark::State& state, const std::string& path, bool newSize = false) {
   Inputs& in = inputs();
   if (!in.loader) {
     state.SkipWithError("no GPU device");
@@ -72,9 +79,11 @@ void load(benchmark::State& state, const std::string& path) {
   }
   plat::sys::SystemRandom rng;
   std::size_t texels = 0;
+  bool other = false;
   for (auto _ : state) {
     quelltrine::Playlist playlist{{path}, {0}, 0};
-    auto texture = quelltrine::loadNextTexture(playlist, in.loader.get(), kView, rng);
+    auto texture = quelltrine::loadNextTexture(playlist, in.loader.get(), other ? kOtherView : kView, rng);
+    other = newSize && !other;
     if (!texture) {
       state.SkipWithError("load failed");
       return;
@@ -110,6 +119,7 @@ void decodeCrop(benchmark::State& state, const std::string& path) {
 }
 
 void BM_Jpeg_Load(benchmark::State& state) { load(state, inputs().jpeg); }
+void BM_Jpeg_LoadNewSize(benchmark::State& state) { load(state, inputs().jpeg, true); }
 void BM_Jpeg_DecodeCrop(benchmark::State& state) { decodeCrop(state, inputs().jpeg); }
 void BM_Jpeg_BareDecode(benchmark::State& state) {
   const fixtures::Bytes& bytes = inputs().jpegBytes;
@@ -127,6 +137,7 @@ void BM_Jpeg_BareDecode(benchmark::State& state) {
 }
 
 void BM_Heic_Load(benchmark::State& state) { load(state, inputs().heic); }
+void BM_Heic_LoadNewSize(benchmark::State& state) { load(state, inputs().heic, true); }
 void BM_Heic_DecodeCrop(benchmark::State& state) { decodeCrop(state, inputs().heic); }
 void BM_Heic_BareDecode(benchmark::State& state) {
   const fixtures::Bytes& bytes = inputs().heicBytes;
@@ -145,6 +156,7 @@ void BM_Heic_BareDecode(benchmark::State& state) {
 }
 
 void BM_Png_Load(benchmark::State& state) { load(state, inputs().png); }
+void BM_Png_LoadNewSize(benchmark::State& state) { load(state, inputs().png, true); }
 void BM_Png_DecodeCrop(benchmark::State& state) { decodeCrop(state, inputs().png); }
 void BM_Png_BareDecode(benchmark::State& state) {
   const fixtures::Bytes& bytes = inputs().pngBytes;
@@ -197,16 +209,25 @@ const DecodedRows& decodedRows() {
   return rows;
 }
 
-// A new texture filled with the rows, as each picture gets one.
-void BM_Upload_Texture(benchmark::State& state) {
+// One row less: a texture of another size.
+const DecodedRows& otherDecodedRows() {
+  static const DecodedRows rows(kUploadWidth, kUploadHeight - 1);
+  return rows;
+}
+
+// The rows into a texture, as each picture gets one: the texture of the
+// picture before filled again, or with `newSize` a new one each time.
+void upload(benchmark::State& state, bool newSize) {
   Inputs& in = inputs();
   if (!in.loader) {
     state.SkipWithError("no GPU device");
     return;
   }
   const DecodedRows& rows = decodedRows();
+  bool other = false;
   for (auto _ : state) {
-    auto texture = in.loader->newTextureWithImage(rows, {});
+    auto texture = in.loader->newTextureWithImage(other ? otherDecodedRows() : rows, {});
+    other = newSize && !other;
     if (!texture) {
       state.SkipWithError("upload failed");
       return;
@@ -215,6 +236,8 @@ void BM_Upload_Texture(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * std::int64_t(rows.bytes().size()));
 }
+void BM_Upload_Texture(benchmark::State& state) { upload(state, false); }
+void BM_Upload_TextureNewSize(benchmark::State& state) { upload(state, true); }
 
 // The same bytes into new memory: the copy every new texture needs at least.
 void BM_Upload_Memcpy(benchmark::State& state) {
@@ -241,15 +264,19 @@ void BM_Upload_MemcpyWarm(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Jpeg_Load)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Jpeg_LoadNewSize)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Jpeg_DecodeCrop)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Jpeg_BareDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Heic_Load)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Heic_LoadNewSize)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Heic_DecodeCrop)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Heic_BareDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Png_Load)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Png_LoadNewSize)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Png_DecodeCrop)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Png_BareDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Upload_Texture)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Upload_TextureNewSize)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Upload_Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Upload_MemcpyWarm)->Unit(benchmark::kMillisecond)->UseRealTime();
 

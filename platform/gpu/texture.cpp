@@ -142,7 +142,14 @@ GLuint TextureState::framebuffer() {
 Texture::Texture(const TextureDescriptor& descriptor, std::size_t levels, std::unique_ptr<detail::TextureState> state)
     : descriptor_(descriptor), levels_(levels), state_(std::move(state)) {}
 
-Texture::~Texture() = default;
+Texture::~Texture() {
+  if (!state_) return;
+  if (const std::shared_ptr<detail::SpareTexture> spare = state_->spare.lock(); spare && !spare->state) {
+    spare->descriptor = descriptor_;
+    spare->levels = levels_;
+    spare->state = std::move(state_);
+  }
+}
 
 namespace {
 

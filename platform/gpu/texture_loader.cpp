@@ -159,8 +159,9 @@ std::string describeBytes(std::uint64_t bytes) {
 // Takes the decoder's strips into the texture, which it makes at the first.
 class Upload final : public plat::image::RowSink {
  public:
-  Upload(const std::shared_ptr<detail::Core>& core, const plat::image::Image& image, std::uint32_t usage)
-      : core_(core), image_(image), usage_(usage) {}
+  Upload(const std::shared_ptr<detail::Core>& core, const plat::image::Image& image, std::uint32_t usage,
+         const std::shared_ptr<detail::SpareTexture>& spare)
+      : core_(core), image_(image), usage_(usage), spare_(spare) {}
 
   ErrorOr<void> take(const plat::image::PixelView& strip, int firstRow) override {
     if (strip.data == nullptr || strip.width != image_.width() || firstRow != rows_ || strip.height <= 0 ||
@@ -205,12 +206,28 @@ class Upload final : public plat::image::RowSink {
         TextureDescriptor::texture2D(PixelFormat::BGRA8Unorm, static_cast<std::size_t>(image_.width()),
                                      static_cast<std::size_t>(image_.height()), true);
     descriptor.usage = usage_;
-    texture_ = detail::makeTexture(core_, descriptor, storage);
+    texture_ = takeSpare(descriptor, storage);
+    if (!texture_) texture_ = detail::makeTexture(core_, descriptor, storage);
     if (!texture_) return fail("gl", "GL cannot hold a texture of this size");
+    detail::Access::state(*texture_).spare = spare_;
     levels_ = LevelChain(detail::Access::state(*texture_).name, format(), image_.width(), image_.height(),
                          texture_->mipmapLevelCount());
     order_ = order;
     return {};
+  }
+
+  // The loader's spare as a texture of `descriptor`, when it is one; a spare
+  // of another kind is let go here, before a new texture is made.
+  std::shared_ptr<Texture> takeSpare(const TextureDescriptor& descriptor, TexelStorage storage) {
+    if (!spare_->state) return nullptr;
+    std::unique_ptr<detail::TextureState> state = std::move(spare_->state);
+    const TextureDescriptor& had = spare_->descriptor;
+    if (had.pixelFormat != descriptor.pixelFormat || had.width != descriptor.width ||
+        had.height != descriptor.height || had.mipmapped != descriptor.mipmapped || had.usage != descriptor.usage ||
+        had.storageMode != descriptor.storageMode || state->storage != storage || state->core != core_) {
+      return nullptr;
+    }
+    return detail::Access::make<Texture>(descriptor, spare_->levels, std::move(state));
   }
 
   GLenum format() const {
@@ -220,6 +237,7 @@ class Upload final : public plat::image::RowSink {
   const std::shared_ptr<detail::Core>& core_;
   const plat::image::Image& image_;
   std::uint32_t usage_;
+  const std::shared_ptr<detail::SpareTexture>& spare_;
   std::shared_ptr<Texture> texture_;
   plat::image::PixelOrder order_ = plat::image::PixelOrder::BGRA;
   int rows_ = 0;
@@ -228,8 +246,19 @@ class Upload final : public plat::image::RowSink {
 
 }  // namespace
 
+TextureLoader::TextureLoader(std::shared_ptr<Device> device)
+    : device_(std::move(device)), spare_(std::make_shared<detail::SpareTexture>()) {}
+
+TextureLoader::~TextureLoader() = default;
+
 ErrorOr<std::shared_ptr<Texture>> TextureLoader::newTextureWithImage(const plat::image::Image& image,
                                                                     const TextureLoaderOptions& options) {
+  // Whatever this load does not take of the spare goes when it ends, so the
+  // spare never waits longer than from one release to the next load.
+  struct LetGo {
+    detail::SpareTexture& spare;
+    ~LetGo() { spare.state.reset(); }
+  } letGo{*spare_};
   auto fail = [&image](const char* origin, const std::string& message) -> ErrorOr<std::shared_ptr<Texture>> {
     return plat::detail::report(Error{ErrorKind::Picture, origin, message, image.sourcePath()});
   };
@@ -257,7 +286,7 @@ ErrorOr<std::shared_ptr<Texture>> TextureLoader::newTextureWithImage(const plat:
                               describeBytes(*available) + ")");
   }
 
-  Upload upload(detail::Access::core(*device_), image, options.textureUsage);
+  Upload upload(detail::Access::core(*device_), image, options.textureUsage, spare_);
   // A decoder's failure has been told to the sink by decodeRows, and the
   // upload's own by the upload; either is passed on as it is.
   if (ErrorOr<void> decoded = image.decodeRows(upload); !decoded) return decoded.error();

@@ -24,6 +24,10 @@
 
 namespace plat::gpu {
 
+namespace detail {
+struct SpareTexture;
+}
+
 struct TextureLoaderOptions {
   bool srgb = false;  // true is refused: no sRGB texture format exists here
   std::uint32_t textureUsage = TextureUsage::ShaderRead;
@@ -32,9 +36,16 @@ struct TextureLoaderOptions {
 // A picture's texture may take at most this share of the memory available.
 inline constexpr std::uint64_t kPictureMemoryShare = 4;  // one quarter
 
+// A released texture of this loader's keeps its storage for the loader's
+// next picture of the same size (consecutive photos of one camera are); a
+// texture of another size is made anew, the kept storage let go first, so
+// that no more than the live textures and the kept one exist at once.
 class TextureLoader {
  public:
-  explicit TextureLoader(std::shared_ptr<Device> device) : device_(std::move(device)) {}
+  explicit TextureLoader(std::shared_ptr<Device> device);
+  ~TextureLoader();
+  TextureLoader(const TextureLoader&) = delete;
+  TextureLoader& operator=(const TextureLoader&) = delete;
   // An Error when the image is empty, larger than the device allows or than
   // the memory budget, fails to decode, or the GPU cannot hold it (nothing of
   // a refused picture is decoded). A Shared, BGRA8Unorm texture of the
@@ -45,6 +56,7 @@ class TextureLoader {
 
  private:
   std::shared_ptr<Device> device_;
+  std::shared_ptr<detail::SpareTexture> spare_;
 };
 
 }  // namespace plat::gpu

@@ -92,6 +92,51 @@ TEST_P(GpuBoth, LoadedPictureLevelsAreBoxAveragesOfTheLevelAbove) {
       }
 }
 
+// A released picture texture keeps its storage for the loader's next
+// picture of its size: that picture gets it, with nothing of the one before
+// left in any level; a picture of another size gets a new texture, the kept
+// one let go first. The loader never holds more than the one spare.
+TEST_F(GpuTest, AReleasedPictureTextureIsFilledAgainForTheNextPictureOfItsSize) {
+  using plat::gpu::testing::liveGLObjectCount;
+  const std::size_t start = liveGLObjectCount();
+  auto loader = std::make_unique<TextureLoader>(device);
+  auto load = [&](const StripImage& image) {
+    auto t = loader->newTextureWithImage(image, {});
+    EXPECT_TRUE(t) << (t ? "" : t.error().text());
+    return t ? *t : nullptr;
+  };
+  const StripImage first(64, 40, 7, PixelOrder::BGRA, noise(64, 40));
+  Bytes plain(64 * 40 * 4, 0x55);
+  const StripImage second(64, 40, 7, PixelOrder::BGRA, plain);
+  const StripImage other(48, 40, 7, PixelOrder::BGRA, Bytes(48 * 40 * 4, 0xAA));
+
+  auto a = load(first);
+  ASSERT_TRUE(a);
+  const std::size_t one = liveGLObjectCount();
+  a.reset();
+  EXPECT_EQ(liveGLObjectCount(), one) << "the released texture is kept";
+  auto b = load(second);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(liveGLObjectCount(), one) << "the next picture of its size got it";
+  EXPECT_EQ(readLevel(*b, 0, 64, 40), plain);
+  EXPECT_EQ(readLevel(*b, 1, 32, 20), Bytes(32 * 20 * 4, 0x55)) << "no level keeps the picture before";
+  EXPECT_EQ(readLevel(*b, 6, 1, 1), Bytes(4, 0x55));
+
+  b.reset();
+  auto c = load(other);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(liveGLObjectCount(), one) << "a picture of another size: the spare let go, a new texture made";
+
+  auto d = load(first);  // nothing spare while c lives
+  ASSERT_TRUE(d);
+  EXPECT_EQ(liveGLObjectCount(), one + 1);
+  c.reset();
+  d.reset();
+  EXPECT_EQ(liveGLObjectCount(), one) << "one spare at most";
+  loader.reset();
+  EXPECT_EQ(liveGLObjectCount(), start) << "the spare goes with its loader";
+}
+
 // A picture of thin white lines, one in every four columns: copied at its
 // own size every line stays; at a quarter of its size a filtered level
 // gives each pixel the lines' share, a quarter of white, where level 0

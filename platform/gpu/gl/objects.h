@@ -32,6 +32,7 @@
 namespace plat::gpu::detail {
 
 class WindowSurface;
+struct SpareTexture;
 
 // How the texel bytes sit in the GL texture. Bgra: GL_BGRA_EXT internal
 // format, red in the red channel. Rgba: GL_RGBA8, red in the red channel.
@@ -60,6 +61,19 @@ struct TextureState {
   GLuint levelZeroFramebuffer = 0;
   GLuint levelFramebuffer = 0;  // read-back of levels above 0
   std::shared_ptr<WindowSurface> backBufferOf;
+  // Where the texture's storage goes when the texture is released: a
+  // loader's spare, if that is still there and empty.
+  std::weak_ptr<SpareTexture> spare;
+};
+
+// The storage of a picture texture that was released, kept by its loader for
+// the next picture of the same size: filled again, it costs no new memory
+// for the driver to hand out and clear. At most one, and a load takes it or
+// lets it go, so that it never waits for long.
+struct SpareTexture {
+  TextureDescriptor descriptor;
+  std::size_t levels = 0;
+  std::unique_ptr<TextureState> state;
 };
 
 // A texture of the descriptor's size with the given texel layout, filtering
