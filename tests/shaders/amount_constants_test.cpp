@@ -1,8 +1,6 @@
 // The slot amounts as the shader library gets them: the constants the build
 // wrote into the bundled library, and what a changed table would write.
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <string>
@@ -12,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "shaders/amount_constants.h"
+#include "sys/temp_env.h"
 
 namespace quelltrine {
 namespace {
@@ -19,13 +18,8 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(AmountConstants, TheBundledLibraryDeclaresEveryAmountOfTheTableOnce) {
-  const std::string library = readFile(QUELLTRINE_BUNDLE_DIR "/Contents/Resources/default.glsllib");
+  const std::string library = qtest::readFile(QUELLTRINE_BUNDLE_DIR "/Contents/Resources/default.glsllib");
   ASSERT_THAT(library, HasSubstr("//@common"));
   std::map<std::string, std::vector<std::string>> declared;
   const std::regex declaration(R"(const float (\w+)Full = ([^;\n]*);)");

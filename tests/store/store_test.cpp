@@ -60,11 +60,6 @@ struct StoreTest : ::testing::Test {  // a private preferences folder per test
 
 auto open(const std::string& m = "com.example.test") { return ScreenSaverDefaults::defaultsForModuleWithName(m); }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST_F(StoreTest, ValuesRoundTripThroughTheFileExactlyAndKeepTheirType) {
   using L = std::numeric_limits<double>;
   const std::vector<double> doubles{0.1, 1.0 / 3.0, -0.0, L::max(), L::denorm_min(), -1e-300, HUGE_VAL, std::nan("")};
@@ -265,7 +260,7 @@ TEST_F(StoreTest, ALinkedFileIsWrittenThroughToItsTargetAndTheLinkStays) {
       EXPECT_TRUE(std::filesystem::is_symlink(tmp_ / link)) << link;
       EXPECT_EQ(std::filesystem::read_symlink(tmp_ / link, ec), holds) << link;
     }
-    const std::string written = readFile(tmp_ / c.target);
+    const std::string written = qtest::readFile(tmp_ / c.target);
     EXPECT_NE(written.find("interval=21"), std::string::npos) << written;
     EXPECT_EQ(written.find("kept=from the repository") != std::string::npos, c.targetExists) << written;
     EXPECT_TRUE(asOtherProcess([&] { return open(module)->doubleForKey("interval") == 21.0; }));
@@ -308,12 +303,12 @@ TEST_F(StoreTest, ALinkThatCannotBeWrittenThroughFailsAndLeavesEverythingAsItWas
     EXPECT_TRUE(std::filesystem::is_symlink(s->path())) << "the link is not replaced";
     EXPECT_EQ(s->doubleForKey("interval"), 9.0) << "still pending for the next attempt";
   }
-  EXPECT_EQ(readFile(precious + "/photo.txt"), "mine") << "a linked folder is never moved aside";
+  EXPECT_EQ(qtest::readFile(precious + "/photo.txt"), "mine") << "a linked folder is never moved aside";
   EXPECT_EQ(count(".damaged-") + count(".tmp-"), 0u);
   // Once the link's folder exists, the pending change goes through.
   ASSERT_TRUE(std::filesystem::create_directories(tmp_ / "no-such-folder"));
   EXPECT_TRUE(open("nowhere")->synchronize());
-  EXPECT_NE(readFile(tmp_ / "no-such-folder/file.conf").find("interval=9"), std::string::npos);
+  EXPECT_NE(qtest::readFile(tmp_ / "no-such-folder/file.conf").find("interval=9"), std::string::npos);
 }
 
 TEST_F(StoreTest, ADamagedLinkedFileIsKeptAsideBesideItself) {
@@ -325,7 +320,7 @@ TEST_F(StoreTest, ADamagedLinkedFileIsKeptAsideBesideItself) {
   s->setObject("/srv", "imageFolder");
   ASSERT_TRUE(s->synchronize());
   EXPECT_TRUE(std::filesystem::is_symlink(s->path()));
-  const std::string written = readFile(repo + "/q.conf");
+  const std::string written = qtest::readFile(repo + "/q.conf");
   EXPECT_NE(written.find("interval=9"), std::string::npos) << "the good keys carry over";
   EXPECT_NE(written.find("imageFolder=/srv"), std::string::npos);
   std::size_t kept = 0;
