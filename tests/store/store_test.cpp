@@ -60,6 +60,12 @@ struct StoreTest : ::testing::Test {  // a private preferences folder per test
 
 auto open(const std::string& m = "com.example.test") { return ScreenSaverDefaults::defaultsForModuleWithName(m); }
 
+std::string overOneMiB() {  // a key file larger than the store reads
+  std::string huge = "[double]\n";
+  while (huge.size() < 2u * 1024 * 1024) huge += "# padding padding padding padding padding padding\n";
+  return huge;
+}
+
 TEST_F(StoreTest, ValuesRoundTripThroughTheFileExactlyAndKeepTheirType) {
   using L = std::numeric_limits<double>;
   const std::vector<double> doubles{0.1, 1.0 / 3.0, -0.0, L::max(), L::denorm_min(), -1e-300, HUGE_VAL, std::nan("")};
@@ -191,14 +197,12 @@ TEST_F(StoreTest, WriterKilledAtRandomMomentsNeverLeavesATornFile) {
 }
 
 TEST_F(StoreTest, DamagedFileIsReadAsFarAsGoodAndKeptAsideAtTheNextWrite) {
-  std::string huge = "[double]\n";
-  while (huge.size() < 2u * 1024 * 1024) huge += "# padding padding padding padding padding padding\n";
   const struct { std::string contents; double interval; bool folderKept; } cases[] = {
       {std::string("\x7f" "ELF\x02\x01\x00\x00\xff\xfe[[[", 13), 0.0, false},
       {"[double]\ninterval=", 0.0, false},
       {"[double]\ninterval=9\n[string]\nimageFolder=/caf\xE9\n", 9.0, false},
       {"[double]\ninterval=14abc\n[string]\nimageFolder=/ok\n", 0.0, true},
-      {huge + "interval=9\n", 0.0, false},
+      {overOneMiB() + "interval=9\n", 0.0, false},
       {"", 0.0, false}};  // "" stands for a folder in place of the file
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
@@ -221,9 +225,6 @@ TEST_F(StoreTest, DamagedFileIsReadAsFarAsGoodAndKeptAsideAtTheNextWrite) {
       return o->doubleForKey("interval") == 7.0 && o->stringForKey("imageFolder").has_value() == c.folderKept;
     })) << i;
   }
-  auto fifo = open("fifo");  // a reader does not hang on a FIFO
-  ASSERT_EQ(::mkfifo(fifo->path().c_str(), 0600), 0);
-  EXPECT_EQ(fifo->doubleForKey("interval"), 0.0);
 }
 
 // People keep dotfiles in a repository and link them into place: writes go through every kind of link to the
@@ -333,8 +334,6 @@ TEST_F(StoreTest, ADamagedLinkedFileIsKeptAsideBesideItself) {
 
 // What is wrong with a damaged file is said in words, one line, with what a person can act on.
 TEST_F(StoreTest, DamageIsNamedInOneLine) {
-  std::string huge = "[double]\n";
-  while (huge.size() < 2u * 1024 * 1024) huge += "# padding padding padding padding padding padding\n";
   const std::pair<std::string, const char*> cases[] = {
       {std::string("\x7f" "ELF\x02\x01\x00\x00\xff\xfe[[[", 13), "not a key file"},
       {"[colours]\nsky=blue\n", "unknown group [colours]"},
@@ -343,7 +342,7 @@ TEST_F(StoreTest, DamageIsNamedInOneLine) {
       {"[bytes]\nimageFolder=***\n", "'imageFolder' in [bytes] is not base64"},
       {"[string]\nimageFolder=/caf\xE9\n", "'imageFolder' in [string] is not UTF-8 text"},
       {"[string]\ninterval=a\n[double]\ninterval=2\n", "the key 'interval' in two groups"},
-      {huge, "larger than 1 MiB"},
+      {overOneMiB(), "larger than 1 MiB"},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(i);
@@ -355,18 +354,11 @@ TEST_F(StoreTest, DamageIsNamedInOneLine) {
     EXPECT_EQ(damage->find('\n'), std::string::npos) << *damage;
     EXPECT_LE(damage->size(), 200u) << *damage;
   }
-  auto fifo = open("fifo");
+  auto fifo = open("fifo");  // read without hanging
   ASSERT_EQ(::mkfifo(fifo->path().c_str(), 0600), 0);
   EXPECT_THAT(fifo->fileDamage(), ::testing::Optional(std::string("not a regular file")));
-  auto good = open("good");
-  EXPECT_EQ(good->fileDamage(), std::nullopt) << "missing";
-  good->setDouble(5.0, "interval");
-  ASSERT_TRUE(good->synchronize());
-  EXPECT_EQ(good->fileDamage(), std::nullopt) << "written by the store";
-  auto repaired = open("damage1");
-  repaired->setDouble(5.0, "interval");
-  ASSERT_TRUE(repaired->synchronize());
-  EXPECT_EQ(repaired->fileDamage(), std::nullopt) << "the damaged file is kept aside at the next write";
+  EXPECT_EQ(fifo->doubleForKey("interval"), 0.0);
+  EXPECT_EQ(open("missing")->fileDamage(), std::nullopt);
 }
 
 // A damaged file is heard by the error sink (a host shows it with --verbose): once per version of the file, and
