@@ -1,8 +1,7 @@
 // The view under its host: both initialisers, the nominal clock, start and
-// stop, releasing, and the options window
-// with a scripted folder panel. Releasing is checked against the GPU layer's
-// count of its live GL objects, so this includes that layer's own
-// platform/gpu/gl/testing.h on purpose.
+// stop, releasing, and the options window with a scripted folder panel.
+// Releasing is checked against the GPU layer's count of its live GL objects,
+// so this includes that layer's own platform/gpu/gl/testing.h on purpose.
 #include <filesystem>
 
 #include "platform/gpu/gl/testing.h"
