@@ -3,11 +3,14 @@
 // this includes platform/gpu/gl/testing.h on purpose; everything else goes through the public headers.
 #pragma once
 
+#include <algorithm>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/gpu/gl/testing.h"
 #include "platform/gpu/gpu.h"
+#include "platform/image/image.h"
 
 namespace gputest {
 
@@ -114,6 +117,37 @@ class GpuTest : public ::testing::Test {
   std::shared_ptr<Device> device;
   std::shared_ptr<CommandQueue> queue;
   std::shared_ptr<Library> lib;
+};
+
+// A picture of the given rows, `stride` bytes apart, handed over `stripRows` rows at a time (the last strip may be
+// shorter); without rows every decode fails. Counts how often its pixels are asked for.
+struct RowsImage : plat::image::Image {
+  RowsImage(int w, int h, std::size_t stride, plat::image::PixelOrder order, Bytes rows, int stripRows = 1)
+      : w(w), h(h), stride(stride), order(order), rows(std::move(rows)), stripRows(stripRows) {}
+  int width() const override { return w; }
+  int height() const override { return h; }
+  plat::ErrorOr<plat::image::PixelView> decodedPixels() const override {
+    ++decodes;
+    if (rows.empty()) return broken();
+    return plat::image::PixelView{rows.data(), w, h, stride, order};
+  }
+  plat::ErrorOr<void> rowsInRect(int x, int y, int rw, int rh, plat::image::RowSink& sink) const override {
+    ++decodes;
+    if (rows.empty()) return broken();
+    for (int r = 0; r < rh; r += stripRows) {
+      const plat::image::PixelView strip{rows.data() + std::size_t(y + r) * stride + std::size_t(x) * 4, rw,
+                                         std::min(stripRows, rh - r), stride, order};
+      if (auto taken = sink.take(strip, r); !taken) return taken;
+    }
+    return {};
+  }
+  static plat::Error broken() { return {plat::ErrorKind::Picture, "png", "broken", "broken.png"}; }
+  int w, h;
+  std::size_t stride;
+  plat::image::PixelOrder order;
+  Bytes rows;
+  int stripRows;
+  mutable int decodes = 0;
 };
 
 // Runs on the native BGRA path and on the RGBA fallback.

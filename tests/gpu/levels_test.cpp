@@ -7,34 +7,11 @@
 
 #include "gpu_fixture.h"
 #include "platform/gpu/texture_loader.h"
-#include "platform/image/image.h"
 
 namespace gputest {
 namespace {
 
 using plat::image::PixelOrder;
-
-// Rows handed over `stripRows` at a time (the last strip may be shorter).
-struct StripImage : plat::image::Image {
-  StripImage(int w, int h, int stripRows, PixelOrder order, Bytes rows)
-      : w(w), h(h), stripRows(stripRows), order(order), rows(std::move(rows)) {}
-  int width() const override { return w; }
-  int height() const override { return h; }
-  plat::ErrorOr<plat::image::PixelView> decodedPixels() const override {
-    return plat::image::PixelView{rows.data(), w, h, std::size_t(w) * 4, order};
-  }
-  plat::ErrorOr<void> rowsInRect(int x, int y, int rw, int rh, plat::image::RowSink& sink) const override {
-    for (int r = 0; r < rh; r += stripRows) {
-      const plat::image::PixelView strip{rows.data() + (std::size_t(y + r) * std::size_t(w) + std::size_t(x)) * 4, rw,
-                                         std::min(stripRows, rh - r), std::size_t(w) * 4, order};
-      if (auto taken = sink.take(strip, r); !taken) return taken;
-    }
-    return {};
-  }
-  int w, h, stripRows;
-  PixelOrder order;
-  Bytes rows;
-};
 
 Bytes noise(int w, int h) {
   Bytes out(std::size_t(w) * std::size_t(h) * 4);
@@ -76,7 +53,7 @@ TEST_P(GpuBoth, LoadedPictureLevelsAreBoxAveragesOfTheLevelAbove) {
       for (PixelOrder order : {PixelOrder::BGRA, PixelOrder::RGBA}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + ", strips of " + std::to_string(strip) +
                      (order == PixelOrder::RGBA ? ", RGBA" : ", BGRA"));
-        StripImage image(w, h, strip, order, noise(w, h));
+        RowsImage image(w, h, std::size_t(w) * 4, order, noise(w, h), strip);
         auto t = loader.newTextureWithImage(image, {});
         ASSERT_TRUE(t) << t.error().text();
         const auto levels = std::size_t(std::floor(std::log2(std::max(w, h)))) + 1;
@@ -100,15 +77,15 @@ TEST_F(GpuTest, AReleasedPictureTextureIsFilledAgainForTheNextPictureOfItsSize) 
   using plat::gpu::testing::liveGLObjectCount;
   const std::size_t start = liveGLObjectCount();
   auto loader = std::make_unique<TextureLoader>(device);
-  auto load = [&](const StripImage& image) {
+  auto load = [&](const RowsImage& image) {
     auto t = loader->newTextureWithImage(image, {});
     EXPECT_TRUE(t) << (t ? "" : t.error().text());
     return t ? *t : nullptr;
   };
-  const StripImage first(64, 40, 7, PixelOrder::BGRA, noise(64, 40));
+  const RowsImage first(64, 40, 64 * 4, PixelOrder::BGRA, noise(64, 40), 7);
   Bytes plain(64 * 40 * 4, 0x55);
-  const StripImage second(64, 40, 7, PixelOrder::BGRA, plain);
-  const StripImage other(48, 40, 7, PixelOrder::BGRA, Bytes(48 * 40 * 4, 0xAA));
+  const RowsImage second(64, 40, 64 * 4, PixelOrder::BGRA, plain, 7);
+  const RowsImage other(48, 40, 48 * 4, PixelOrder::BGRA, Bytes(48 * 40 * 4, 0xAA), 7);
 
   auto a = load(first);
   ASSERT_TRUE(a);
@@ -149,7 +126,7 @@ TEST_F(GpuTest, APassSamplesTheSmallestLevelThatCoversItsTarget) {
     for (int x = 0; x < kW; ++x)
       for (int c = 0; c < 4; ++c) lines[std::size_t((y * kW + x) * 4 + c)] = c == 3 || x % 4 == 0 ? 255 : 0;
   TextureLoader loader(device);
-  StripImage image(kW, kH, 16, PixelOrder::BGRA, lines);
+  RowsImage image(kW, kH, kW * 4, PixelOrder::BGRA, lines, 16);
   auto picture = loader.newTextureWithImage(image, {});
   ASSERT_TRUE(picture) << picture.error().text();
   // The green bytes of the first four pixels of the target's top row.

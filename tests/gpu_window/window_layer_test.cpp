@@ -3,15 +3,12 @@
 // window's size or of a smaller one scaled to the window, and after the window is resized; the overlay goes over it.
 // Doing without clip control and counting the live GL objects reach into the layer's GL code, through
 // platform/gpu/gl/testing.h, which the fixture includes on purpose.
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
-#include <cstdio>
-#include <cstring>
 
 #include "gpu/gpu_fixture.h"
+#include "support/xvfb_session.h"
 
 // Last: Xlib's macro None clashes with the test framework's names.
 #include <X11/Xlib.h>
@@ -26,24 +23,10 @@ class WindowLayerTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     plat::gpu::testing::pretendNoClipControl(GetParam());
-    int fds[2];
     if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
-    ASSERT_EQ(pipe(fds), 0);
-    const std::string fd = std::to_string(fds[1]);  // Xvfb picks a free display and writes it there
-    if ((xvfb_ = fork()) == 0) {
-      close(fds[0]);
-      execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    FILE* in = fdopen(fds[0], "r");
-    char display[16] = ":";
-    const bool started = fgets(display + 1, sizeof display - 1, in) != nullptr;
-    fclose(in);
-    ASSERT_TRUE(started) << "Xvfb did not start";
-    display[std::strcspn(display, "\n")] = '\0';
-    ASSERT_NE(dpy_ = XOpenDisplay(display), nullptr);
+    const std::string display = xvfb_.start("640x480x24");
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+    ASSERT_NE(dpy_ = XOpenDisplay(display.c_str()), nullptr);
     setPreferredNativeDisplay(dpy_);
     ASSERT_TRUE(device_ = createSystemDefaultDevice()) << "no EGL device on the X display";
     queue_ = device_->newCommandQueue();
@@ -66,7 +49,6 @@ class WindowLayerTest : public ::testing::TestWithParam<bool> {
     plat::gpu::testing::pretendNoClipControl(false);
     setPreferredNativeDisplay(nullptr);
     if (dpy_ != nullptr) XCloseDisplay(dpy_);
-    if (xvfb_ > 0) kill(xvfb_, SIGTERM), waitpid(xvfb_, nullptr, 0);
   }
 
   // Draws one frame with `pso` into the next drawable and presents it.
@@ -113,7 +95,7 @@ class WindowLayerTest : public ::testing::TestWithParam<bool> {
   // What the next drawable's texture is: the window's back buffer is a render target only.
   bool nextIsBackBuffer() { return layer_.nextDrawable()->texture()->usage() == TextureUsage::RenderTarget; }
 
-  pid_t xvfb_ = -1;
+  qtest::Xvfb xvfb_;  // stopped after TearDown has closed the display
   Display* dpy_ = nullptr;
   Window window_ = 0;
   std::shared_ptr<Device> device_;

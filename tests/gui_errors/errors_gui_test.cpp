@@ -49,12 +49,10 @@ class EngineErrors : public ::testing::Test {
   // The engine with its standard error going to a file of this test's.
   pid_t engine(const std::vector<std::string>& args, std::map<std::string, std::string> env = {},
                const std::string& bundle = QUELLTRINE_BUNDLE_DIR) {
-    std::vector<std::string> command{"/bin/sh", "-c", "exec \"$@\" 2>\"$QT_STDERR\"", "sh", QUELLTRINE_ENGINE,
-                                     "--bundle", bundle};
+    std::vector<std::string> command{QUELLTRINE_ENGINE, "--bundle", bundle};
     command.insert(command.end(), args.begin(), args.end());
-    env["QT_STDERR"] = errPath_;
     fs::remove(errPath_);
-    return qtest::spawn(command, env);
+    return qtest::spawn(command, env, errPath_);
   }
   std::vector<std::string> errLines() const {
     std::vector<std::string> lines;
@@ -77,18 +75,11 @@ class EngineErrors : public ::testing::Test {
     XSync(display_, False);
     return w;
   }
-  // A copy of the saver bundle with the shader library resource as given
-  // (none when empty).
+  // A bundle of the saver's module with the shader library resource as given (none when empty).
   std::string bundleWithLibrary(const std::string& name, const std::string& library) {
-    const std::string bundle = dir_ / name;
-    fs::create_directories(bundle + "/Contents/MacOS");
-    fs::copy_file(std::string(QUELLTRINE_BUNDLE_DIR) + "/Contents/Info.ini", bundle + "/Contents/Info.ini");
+    const std::string bundle = qtest::makeBundle(dir_ / name, library);
     fs::copy_file(std::string(QUELLTRINE_BUNDLE_DIR) + "/Contents/MacOS/QuelltrineSaver",
                   bundle + "/Contents/MacOS/QuelltrineSaver");
-    if (!library.empty()) {
-      fs::create_directories(bundle + "/Contents/Resources");
-      std::ofstream(bundle + "/Contents/Resources/default.glsllib") << library;
-    }
     return bundle;
   }
 

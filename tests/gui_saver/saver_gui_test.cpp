@@ -14,43 +14,12 @@
 #include "platform/store/screen_saver_defaults.h"
 #include "support/render_fixture.h"
 #include "support/xvfb_session.h"
-
-// X11 last: its macros (None, Bool, Status) clash with the test framework.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "support/x_pictures.h"  // last: it brings in Xlib
 
 namespace {
 
 using namespace std::chrono_literals;
 using qtest::run;
-
-// Luminance of every pixel of a window (empty when it cannot be read).
-std::vector<double> grab(Display* d, Window w) {
-  XWindowAttributes a{};
-  XImage* img = XGetWindowAttributes(d, w, &a) ? XGetImage(d, w, 0, 0, static_cast<unsigned>(a.width),
-                                                           static_cast<unsigned>(a.height), AllPlanes, ZPixmap)
-                                               : nullptr;
-  std::vector<double> luma;
-  for (int y = 0; img && y < a.height; ++y) {
-    for (int x = 0; x < a.width; ++x) {
-      unsigned long p = XGetPixel(img, x, y);
-      luma.push_back(0.299 * double((p >> 16) & 0xff) + 0.587 * double((p >> 8) & 0xff) + 0.114 * double(p & 0xff));
-    }
-  }
-  if (img) XDestroyImage(img);
-  return luma;
-}
-
-// Diagonal colour bands over a gradient: a picture with structure.
-void writePattern(const std::string& path, int w, int h, int phase) {
-  std::vector<std::uint8_t> px(static_cast<std::size_t>(w * h * 4));
-  for (int i = 0; i < w * h; ++i) {
-    const bool band = ((i % w + i / w + phase) / 40) % 2 == 0;
-    const std::uint8_t v[4] = {std::uint8_t(band ? 230 : 40), std::uint8_t(255 * (i / w) / h), std::uint8_t(band ? 60 : 250), 255};
-    std::copy(v, v + 4, &px[static_cast<std::size_t>(i) * 4]);
-  }
-  ASSERT_TRUE(plat::image::writePNG(path, {px.data(), w, h, static_cast<std::size_t>(w) * 4, plat::image::PixelOrder::BGRA}));
-}
 
 class SaverGui : public ::testing::Test {
  public:
@@ -65,8 +34,8 @@ class SaverGui : public ::testing::Test {
     env_.unset("XSCREENSAVER_WINDOW");
     std::filesystem::create_directories(dir_ / "pictures");
     std::filesystem::create_directories(artifacts_);
-    writePattern(dir_ / "pictures/a.png", 320, 200, 0);
-    writePattern(dir_ / "pictures/b.png", 300, 240, 20);
+    qtest::writePattern(dir_ / "pictures/a.png", 320, 200, 0);
+    qtest::writePattern(dir_ / "pictures/b.png", 300, 240, 20);
     quelltrine::settings::storeImageFolder(dir_ / "pictures");
     display_ = XOpenDisplay(qtest::XvfbServer::display().c_str());
     ASSERT_NE(display_, nullptr);
@@ -81,19 +50,15 @@ class SaverGui : public ::testing::Test {
   // The window shows a picture (not a blank) and it moves.
   void expectLivePicture(Window w, const std::string& artifact) {
     std::this_thread::sleep_for(2500ms);
-    auto first = grab(display_, w);
+    auto first = qtest::lumaOf(display_, w);
     run({"import", "-window", std::to_string(w), artifacts_ + "/" + artifact});
     std::this_thread::sleep_for(1500ms);
-    auto second = grab(display_, w);
+    auto second = qtest::lumaOf(display_, w);
     ASSERT_FALSE(first.empty());
     ASSERT_EQ(first.size(), second.size());
-    double mean = 0, var = 0, change = 0;
-    for (double v : first) mean += v / double(first.size());
-    for (std::size_t i = 0; i < first.size(); ++i) {
-      var += (first[i] - mean) * (first[i] - mean) / double(first.size());
-      change += std::abs(first[i] - second[i]) / double(first.size());
-    }
-    EXPECT_GT(std::sqrt(var), 10.0) << "a picture, not a blank";
+    double change = 0;
+    for (std::size_t i = 0; i < first.size(); ++i) change += std::abs(first[i] - second[i]) / double(first.size());
+    EXPECT_GT(qtest::spread(first), 10.0) << "a picture, not a blank";
     EXPECT_GT(change, 0.5) << "the frames move";
   }
 
@@ -243,7 +208,7 @@ class ForeignWindows : public SaverGui {
   // White pixels, as overlay text has them, in rows y0 .. y1-1 and columns
   // 0 .. x1-1 of a window `width` pixels wide.
   int whiteIn(Window w, int width, int y0, int y1, int x1) {
-    auto luma = grab(display_, w);
+    auto luma = qtest::lumaOf(display_, w);
     int n = 0;
     for (int y = y0; y < y1 && !luma.empty(); ++y) {
       for (int x = 0; x < x1; ++x) n += luma[static_cast<std::size_t>(y * width + x)] > 225.0;
@@ -293,11 +258,7 @@ TEST_F(ForeignWindows, EveryCommandLineOfTheSettingsEntryAndEveryHackOptionDraws
     double spread = 0;
     for (int i = 0; i < 150 && spread <= 10.0 && ::waitpid(r.pid, nullptr, WNOHANG) == 0; ++i) {
       std::this_thread::sleep_for(200ms);
-      auto luma = grab(display_, r.window);
-      double mean = 0, var = 0;
-      for (double v : luma) mean += v / double(luma.size());
-      for (double v : luma) var += (v - mean) * (v - mean) / double(luma.size());
-      spread = std::sqrt(var);
+      spread = qtest::spread(qtest::lumaOf(display_, r.window));
     }
     EXPECT_GT(spread, 10.0) << "a picture, not a blank";
   }
@@ -356,7 +317,7 @@ TEST_F(ForeignWindows, NoPicturesShowsANoticeOverTheView) {
   double centre = 0;
   for (int i = 0; i < 150 && centre <= 0.0; ++i) {
     std::this_thread::sleep_for(200ms);
-    auto luma = grab(display_, shown);
+    auto luma = qtest::lumaOf(display_, shown);
     centre = luma.empty() ? 0.0 : luma[static_cast<std::size_t>(kW * kH / 2 + kW / 2)];
   }
   std::this_thread::sleep_for(1s);

@@ -15,10 +15,7 @@
 #include "host/settings.h"
 #include "support/render_fixture.h"
 #include "support/xvfb_session.h"
-
-// X11 last: its macros (None, Bool, Status) clash with the test framework.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "support/x_pictures.h"  // last: it brings in Xlib
 
 namespace {
 
@@ -38,25 +35,6 @@ double cpuSeconds(pid_t pid) {
   double user = 0, system = 0;
   fields >> user >> system;
   return (user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-// Starts a child with its standard error in a file.
-pid_t spawnLogged(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-                  const std::string& stderrPath) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    for (const auto& [k, v] : env) v.empty() ? ::unsetenv(k.c_str()) : ::setenv(k.c_str(), v.c_str(), 1);
-    const int log = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int devnull = ::open("/dev/null", O_WRONLY);
-    ::dup2(devnull, 1);
-    ::dup2(log, 2);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
 }
 
 // A window of another client that outlives the saver's connection: a child process holds it until it is killed
@@ -100,37 +78,6 @@ Window windowNamed(Display* d, const char* name) {
   return found;
 }
 
-// Whether a window shows a picture: the spread of its luminance over a coarse grid.
-bool showsAPicture(Display* d, Window w) {
-  XWindowAttributes a{};
-  if (!w || !XGetWindowAttributes(d, w, &a) || a.width < 16 || a.height < 16) return false;
-  XImage* img = XGetImage(d, w, 0, 0, static_cast<unsigned>(a.width), static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
-  if (!img) return false;
-  std::vector<double> luma;
-  for (int y = 0; y < a.height; y += 8) {
-    for (int x = 0; x < a.width; x += 8) {
-      const unsigned long p = XGetPixel(img, x, y);
-      luma.push_back(0.299 * double((p >> 16) & 0xff) + 0.587 * double((p >> 8) & 0xff) + 0.114 * double(p & 0xff));
-    }
-  }
-  XDestroyImage(img);
-  double mean = 0, var = 0;
-  for (double v : luma) mean += v / double(luma.size());
-  for (double v : luma) var += (v - mean) * (v - mean) / double(luma.size());
-  return std::sqrt(var) > 10.0;
-}
-
-// Diagonal bands: a picture with structure, as in the other GUI tests.
-void writePattern(const std::string& path, int w, int h, int phase) {
-  std::vector<std::uint8_t> px(static_cast<std::size_t>(w * h * 4));
-  for (int i = 0; i < w * h; ++i) {
-    const bool band = ((i % w + i / w + phase) / 40) % 2 == 0;
-    const std::uint8_t v[4] = {std::uint8_t(band ? 230 : 40), std::uint8_t(255 * (i / w) / h), std::uint8_t(band ? 60 : 250), 255};
-    std::copy(v, v + 4, &px[static_cast<std::size_t>(i) * 4]);
-  }
-  ASSERT_TRUE(plat::image::writePNG(path, {px.data(), w, h, static_cast<std::size_t>(w) * 4, plat::image::PixelOrder::BGRA}));
-}
-
 enum class Target { OwnWindow, Root, Foreign };
 
 // What one lost server did to the saver.
@@ -148,8 +95,8 @@ class ServerLoss : public ::testing::Test {
     env_.set("HOME", dir_ / "home");
     env_.set("XDG_CONFIG_HOME", dir_ / "config");
     std::filesystem::create_directories(dir_ / "pictures");
-    writePattern(dir_ / "pictures/a.png", 640, 400, 0);
-    writePattern(dir_ / "pictures/b.png", 600, 480, 20);
+    qtest::writePattern(dir_ / "pictures/a.png", 640, 400, 0);
+    qtest::writePattern(dir_ / "pictures/b.png", 600, 480, 20);
     quelltrine::settings::storeImageFolder(dir_ / "pictures");
   }
 
@@ -163,7 +110,7 @@ class ServerLoss : public ::testing::Test {
       const Window w = target == Target::Root ? DefaultRootWindow(d)
                        : target == Target::Foreign ? foreign
                                                    : windowNamed(d, "Quelltrine");
-      drawn = showsAPicture(d, w);
+      drawn = qtest::spread(qtest::lumaOf(d, w, 8)) > 10.0;
       if (!drawn) std::this_thread::sleep_for(100ms);
     }
     XCloseDisplay(d);
@@ -219,7 +166,7 @@ class ServerLoss : public ::testing::Test {
         command.insert(command.end(), {"--window-id", std::to_string(foreign.id)});
       }
       const std::string errPath = dir_ / ("stderr-" + std::to_string(round));
-      const pid_t saver = spawnLogged(command, {{"DISPLAY", display}, {"LIBGL_ALWAYS_SOFTWARE", "1"},
+      const pid_t saver = qtest::spawn(command, {{"DISPLAY", display}, {"LIBGL_ALWAYS_SOFTWARE", "1"},
                                                  {"XSCREENSAVER_WINDOW", ""}}, errPath);
       if (!waitUntilDrawn(display, target, foreign.id, saver)) {
         ADD_FAILURE() << "the saver never drew; it ended: " << qtest::waitEnd(saver, 0ms);
@@ -261,7 +208,7 @@ class StuckFrame : public ServerLoss {
  protected:
   pid_t start(const std::string& display) {
     report_ = dir_ / "report";
-    return spawnLogged({QUELLTRINE_ENGINE, "--bundle", QUELLTRINE_TEST_BUNDLE_DIR},
+    return qtest::spawn({QUELLTRINE_ENGINE, "--bundle", QUELLTRINE_TEST_BUNDLE_DIR},
                        {{"DISPLAY", display}, {"QUELLTRINE_TEST_REPORT", report_}, {"QUELLTRINE_TEST_STUCK_TICK", "3"},
                         {"XSCREENSAVER_WINDOW", ""}},
                        errPath_);

@@ -1,12 +1,10 @@
 // The view under its host: both initialisers, the nominal clock, start and
-// stop, the runtime's view of the class, releasing, and the options window
-// with a scripted folder panel. Releasing is checked against the GPU layer's
-// count of its live GL objects, so this includes that layer's own
-// platform/gpu/gl/testing.h on purpose.
+// stop, releasing, and the options window with a scripted folder panel.
+// Releasing is checked against the GPU layer's count of its live GL objects,
+// so this includes that layer's own platform/gpu/gl/testing.h on purpose.
 #include <filesystem>
 
 #include "platform/gpu/gl/testing.h"
-#include "platform/runtime/class_registry.h"
 #include "platform/store/screen_saver_defaults.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/open_panel.h"
@@ -94,15 +92,6 @@ TEST_F(ViewHost, ReleasingTheViewFreesEveryGpuObject) {
     view->configureSheet();
   }
   EXPECT_EQ(gpu::testing::liveGLObjectCount(), before);
-}
-
-TEST_F(ViewHost, TheClassIsRegisteredWithItsSelectorsInOrder) {
-  auto info = plat::rt::ClassRegistry::shared().lookup("QuelltrineSaverView");
-  ASSERT_TRUE(info);
-  EXPECT_EQ(info->selectors, (std::vector<std::string>{
-                                 "initWithFrame:isPreview:", "initWithCoder:", "makeBackingLayer", "startAnimation",
-                                 "stopAnimation", "animateOneFrame", "drawRect:", "debugRenderPNGToPath:frames:",
-                                 "hasConfigureSheet", "configureSheet", "chooseFolder", "closeSheet"}));
 }
 
 TEST_F(ViewHost, OptionsWindowShowsTheStoreAndFertigStoresTheSliderFlushed) {

@@ -110,7 +110,7 @@ TEST_P(ManPage, OptionsAndCommandsAreThoseOfHelp) {
   ASSERT_THAT(fromHelp.options, ::testing::Contains("--help")) << "--help's layout changed:\n" << help.out;
   ASSERT_THAT(fromHelp.commands, ::testing::Contains("configure")) << "--help's layout changed:\n" << help.out;
 
-  const std::string page = readText(path());
+  const std::string page = readFile(path());
   Words options, synopsis;
   for (const auto& tag : tags(section(page, "OPTIONS"))) {
     for (const auto& o : optionsIn(tag)) options.options.insert(o);
@@ -166,7 +166,7 @@ TEST(DesktopEntry, IsValidAndStartsTheOptionsWindowOfTheInstalledEngine) {
   EXPECT_THAT(validate.out + validate.err, IsEmpty());
 
   std::map<std::string, std::string> keys;
-  for (const auto& line : lines(readText(entry))) {
+  for (const auto& line : lines(readFile(entry))) {
     auto eq = line.find('=');
     if (eq != std::string::npos) keys[line.substr(0, eq)] = line.substr(eq + 1);
   }
@@ -182,7 +182,7 @@ TEST(Package, ChangelogIsAtTheEnginesVersion) {
   ASSERT_EQ(version.status, 0) << version.err;
   // "quelltrine (0.1.0) unstable; urgency=medium"
   std::smatch m;
-  const std::string changelog = readText(std::string(QUELLTRINE_SOURCE_DIR) + "/debian/changelog");
+  const std::string changelog = readFile(std::string(QUELLTRINE_SOURCE_DIR) + "/debian/changelog");
   ASSERT_TRUE(std::regex_search(changelog, m, std::regex(R"(^quelltrine \(([^)]+)\))")));
   EXPECT_EQ(version.out, "quelltrine-saver " + m[1].str() + "\n");
 }

@@ -34,7 +34,7 @@ TEST(InstalledTree, ManifestListsExactlyWhatWasInstalled) {
   for (const auto& prefix : installPrefixes()) {
     SCOPED_TRACE("prefix " + prefix);
     std::set<std::string> listed;
-    for (auto line : lines(readText(stageRoot(prefix) + ".manifest"))) {
+    for (auto line : lines(readFile(stageRoot(prefix) + ".manifest"))) {
       if (line.rfind(stageRoot(prefix), 0) == 0) line.erase(0, stageRoot(prefix).size());
       if (!line.empty()) listed.insert(line);
     }
@@ -80,7 +80,7 @@ class InstalledEngine : public ::testing::Test {
     // The loader writes log.<pid>, one per process.
     for (const auto& entry : fs::directory_iterator(dir_.path())) {
       if (entry.path().filename().string().rfind("ld.", 0) != 0) continue;
-      for (const auto& line : lines(readText(entry.path()))) {
+      for (const auto& line : lines(readFile(entry.path()))) {
         auto at = line.find("calling init: ");
         if (at == std::string::npos) continue;
         std::error_code ec;

@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -36,11 +35,6 @@ inline std::string stageRoot(const std::string& prefix) {
 // The prefix folder inside that install.
 inline std::string stagedPrefix(const std::string& prefix) { return stageRoot(prefix) + prefix; }
 
-inline std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 inline std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
   std::stringstream in(text);
@@ -51,7 +45,7 @@ inline std::vector<std::string> lines(const std::string& text) {
 // installed-files.txt: paths relative to the prefix.
 inline std::set<std::string> expectedFiles() {
   std::set<std::string> files;
-  for (const auto& line : lines(readText(QUELLTRINE_INSTALLED_FILES))) {
+  for (const auto& line : lines(readFile(QUELLTRINE_INSTALLED_FILES))) {
     if (!line.empty() && line[0] != '#') files.insert(line);
   }
   return files;
@@ -85,7 +79,7 @@ inline Ran run(const std::string& command) {
   TempDir tmp;
   const std::string out = tmp / "out", err = tmp / "err";
   int status = std::system((command + " >" + shellQuote(out) + " 2>" + shellQuote(err) + " </dev/null").c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(out), readText(err)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
 }
 
 }  // namespace qtest

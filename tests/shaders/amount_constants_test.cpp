@@ -1,8 +1,7 @@
 // The slot amounts as the shader library gets them: the constants the build
-// wrote into the bundled library, and what a changed table would write.
+// wrote into the bundled library, float literals GLSL ES takes, and a library
+// without its one marker line refused.
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <string>
@@ -12,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "shaders/amount_constants.h"
+#include "sys/temp_env.h"
 
 namespace quelltrine {
 namespace {
@@ -19,13 +19,8 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(AmountConstants, TheBundledLibraryDeclaresEveryAmountOfTheTableOnce) {
-  const std::string library = readFile(QUELLTRINE_BUNDLE_DIR "/Contents/Resources/default.glsllib");
+  const std::string library = qtest::readFile(QUELLTRINE_BUNDLE_DIR "/Contents/Resources/default.glsllib");
   ASSERT_THAT(library, HasSubstr("//@common"));
   std::map<std::string, std::vector<std::string>> declared;
   const std::regex declaration(R"(const float (\w+)Full = ([^;\n]*);)");
@@ -39,17 +34,6 @@ TEST(AmountConstants, TheBundledLibraryDeclaresEveryAmountOfTheTableOnce) {
     EXPECT_EQ(std::strtof(values[0].c_str(), nullptr), a.full);
   }
   EXPECT_THAT(library, Not(HasSubstr(kAmountsMarker)));
-}
-
-TEST(AmountConstants, AChangedAmountIsWhatTheLibraryGets) {
-  std::array<SlotAmount, 11> table = kSlotAmounts;
-  table[0].full = 0.7f;
-  table[10].full = 2.0f;
-  std::string why;
-  const auto library = withAmountConstants("// head\n  //@amounts \nvoid main() {}\n", table, why);
-  ASSERT_TRUE(library) << why;
-  EXPECT_THAT(*library, ::testing::StartsWith("// head\nconst float liquidFull = 0.7;\nconst float kaleidoFull = "));
-  EXPECT_THAT(*library, ::testing::EndsWith("const float lensAmtFull = 2.0;\nvoid main() {}\n"));
 }
 
 TEST(AmountConstants, EveryFloatIsWrittenAsAFloatLiteralThatReadsBackTheSame) {

@@ -37,11 +37,6 @@ inline void writeSolidPng(const std::string& path, int width, int height, Rgb co
   ASSERT_TRUE(plat::image::writePNG(path, view)) << path;
 }
 
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // A BGRA texture that passes can draw into and tests can read back.
 inline std::shared_ptr<plat::gpu::Texture> renderTarget(plat::gpu::Device& device, std::size_t w, std::size_t h) {
   auto desc = plat::gpu::TextureDescriptor::texture2D(plat::gpu::PixelFormat::BGRA8Unorm, w, h, false);

@@ -26,9 +26,10 @@ namespace qtest {
 
 using namespace std::chrono_literals;
 
-// Starts a child; an empty value in `env` unsets that variable.
+// Starts a child; an empty value in `env` unsets that variable. Given `stderrPath`, the child's standard error
+// goes to that file and its standard output nowhere.
 inline pid_t spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
-                   bool quiet = false) {
+                   const std::string& stderrPath = "") {
   pid_t pid = ::fork();
   if (pid == 0) {
     for (const auto& [k, v] : env) {
@@ -38,10 +39,9 @@ inline pid_t spawn(const std::vector<std::string>& args, const std::map<std::str
         ::setenv(k.c_str(), v.c_str(), 1);
       }
     }
-    if (quiet) {
-      int devnull = ::open("/dev/null", O_WRONLY);
-      ::dup2(devnull, 1);
-      ::dup2(devnull, 2);
+    if (!stderrPath.empty()) {
+      ::dup2(::open("/dev/null", O_WRONLY), 1);
+      ::dup2(::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
     }
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -85,7 +85,7 @@ inline std::string waitEnd(pid_t pid, std::chrono::milliseconds timeout) {
 }
 
 inline int run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
-  return waitExit(spawn(args, env, true), 20s).value_or(-1);
+  return waitExit(spawn(args, env, "/dev/null"), 20s).value_or(-1);
 }
 
 // What a command prints on its standard output (first line, no newline).

@@ -30,11 +30,6 @@ using ::testing::UnorderedElementsAre;
 
 constexpr uid_t kNobody = 65534;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 std::span<const std::uint8_t> bytesOf(const std::string& text) {
@@ -133,7 +128,7 @@ TEST(WriteFileInPlace, ANewFileGetsTheUsualModeLessTheUmask) {
   const auto written = writeFileInPlace(dir / "new", bytesOf("fresh"));
   ::umask(saved);
   ASSERT_TRUE(written) << written.error().text();
-  EXPECT_EQ(slurp(dir / "new"), "fresh");
+  EXPECT_EQ(qtest::readFile(dir / "new"), "fresh");
   EXPECT_EQ(statOf(dir / "new").st_mode & 07777, 0640u);
   EXPECT_THAT(namesIn(dir.path()), UnorderedElementsAre("new")) << "no temporary file beside it";
 }
@@ -148,12 +143,12 @@ TEST(WriteFileInPlace, AnExistingFileKeepsItsInodeOwnerModeAndLinks) {
   const auto written = writeFileInPlace(file, bytesOf("new"));
   ASSERT_TRUE(written) << written.error().text();
   const struct stat after = statOf(file);
-  EXPECT_EQ(slurp(file), "new") << "the old tail is cut off";
+  EXPECT_EQ(qtest::readFile(file), "new") << "the old tail is cut off";
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_uid, before.st_uid);
   EXPECT_EQ(after.st_mode, before.st_mode);
   EXPECT_EQ(after.st_nlink, 2u);
-  EXPECT_EQ(slurp(dir / "hard-link"), "new");
+  EXPECT_EQ(qtest::readFile(dir / "hard-link"), "new");
 }
 
 TEST(WriteFileInPlace, ALinkIsWrittenThroughAndStays) {
@@ -164,10 +159,10 @@ TEST(WriteFileInPlace, ALinkIsWrittenThroughAndStays) {
   fs::create_symlink("dotfiles/made-by-the-write.png", dir / "dangling.png");
   ASSERT_TRUE(writeFileInPlace(dir / "link.png", bytesOf("new")));
   EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
-  EXPECT_EQ(slurp(dir / "dotfiles/frame.png"), "new");
+  EXPECT_EQ(qtest::readFile(dir / "dotfiles/frame.png"), "new");
   ASSERT_TRUE(writeFileInPlace(dir / "dangling.png", bytesOf("made")));
   EXPECT_TRUE(fs::is_symlink(dir / "dangling.png"));
-  EXPECT_EQ(slurp(dir / "dotfiles/made-by-the-write.png"), "made");
+  EXPECT_EQ(qtest::readFile(dir / "dotfiles/made-by-the-write.png"), "made");
 }
 
 TEST(WriteFileInPlace, AWritableFileInAFolderTheUserCannotWriteIsWritten) {
@@ -181,7 +176,7 @@ TEST(WriteFileInPlace, AWritableFileInAFolderTheUserCannotWriteIsWritten) {
   const auto written = writeFileInPlace(folder + "/frame.png", bytesOf("new"));
   const auto elsewhere = writeFileInPlace(folder + "/another.png", bytesOf("new"));
   EXPECT_TRUE(written) << written.error().text();
-  EXPECT_EQ(slurp(folder + "/frame.png"), "new");
+  EXPECT_EQ(qtest::readFile(folder + "/frame.png"), "new");
   ASSERT_FALSE(elsewhere) << "a new file needs a folder the user may write";
   EXPECT_EQ(elsewhere.error().message, "cannot write: Permission denied");
 }
@@ -247,7 +242,7 @@ TEST(WriteFileInPlace, AFullDiskKeepsTheOldContentsWholeAndMakesNoNewFile) {
     EXPECT_EQ(result.error().code, ENOSPC);
     EXPECT_EQ(result.error().message, "no room on the disk: No space left on device");
   }
-  EXPECT_EQ(slurp(dir / "disk/frame.png").substr(0, 32), "old");
+  EXPECT_EQ(qtest::readFile(dir / "disk/frame.png").substr(0, 32), "old");
   EXPECT_THAT(namesIn(dir / "disk"), UnorderedElementsAre("frame.png"));
 }
 
@@ -333,12 +328,12 @@ TEST(FileReplacement, CommitSwapsInTheNewFileAndADroppedOneLeavesNothing) {
     EXPECT_EQ(namesIn(dir.path()).size(), 2u) << "the prepared file waits beside the target";
   }
   EXPECT_THAT(namesIn(dir.path()), UnorderedElementsAre("prefs.conf"));
-  EXPECT_EQ(slurp(target), "old");
+  EXPECT_EQ(qtest::readFile(target), "old");
 
   auto replacement = FileReplacement::prepare(target, "new", 0600);
   ASSERT_TRUE(replacement) << replacement.error().text();
   ASSERT_TRUE(replacement->commit());
-  EXPECT_EQ(slurp(target), "new");
+  EXPECT_EQ(qtest::readFile(target), "new");
   EXPECT_NE(statOf(target).st_ino, before);
   EXPECT_EQ(statOf(target).st_mode & 07777, 0600u);
   EXPECT_THAT(namesIn(dir.path()), UnorderedElementsAre("prefs.conf"));

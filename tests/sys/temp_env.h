@@ -1,8 +1,10 @@
-// A temporary folder removed afterwards, and environment variables put back as they were.
+// A temporary folder removed afterwards, environment variables put back as they were, a whole file as text.
 #pragma once
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,5 +34,10 @@ struct EnvGuard {  // puts back every variable it changed
   }
   std::map<std::string, std::optional<std::string>> saved_;
 };
+
+inline std::string readFile(const std::string& path) {  // "" when it cannot be read
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 }  // namespace qtest
