@@ -49,6 +49,13 @@ std::string shown(const std::string& word) {
   return out;
 }
 
+// Options that hold nothing but `mode`.
+Options standAlone(Mode mode) {
+  Options o;
+  o.mode = mode;
+  return o;
+}
+
 }  // namespace
 
 std::optional<unsigned long> parseWindowId(const std::string& text) {
@@ -84,10 +91,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& args, const char* x
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "-h") {
-      o.mode = Mode::Help;
-      return {o, "", false};
-    }
+    // Help and the version stand alone: whatever came before them means
+    // nothing (and may not hold together).
+    if (a == "-h") return {standAlone(Mode::Help), "", false};
     if (!sawCommand && a == "configure") {
       o.mode = Mode::Configure;
       sawCommand = true;
@@ -125,14 +131,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& args, const char* x
       if (windowOption.empty()) windowOption = "-" + name;
     };
 
-    if (name == "help") {
-      o.mode = Mode::Help;
-      return {o, "", false};
-    }
-    if (name == "version") {
-      o.mode = Mode::Version;
-      return {o, "", false};
-    }
+    if (name == "help") return {standAlone(Mode::Help), "", false};
+    if (name == "version") return {standAlone(Mode::Version), "", false};
     if (name == "bundle") {
       auto v = value();
       if (!v) return fail("--bundle needs a path");

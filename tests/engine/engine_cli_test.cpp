@@ -39,6 +39,10 @@ TEST(CommandLine, EveryModeItsArgumentsAndWindowIds) {
   EXPECT_EQ(o.mode, Mode::Defaults);
   EXPECT_EQ(o.defaultsArgs, (std::vector<std::string>{"write", "interval", "--7"}));
   EXPECT_EQ(ok({"-h", "--bogus"}).mode, Mode::Help);
+  o = ok({"--fullscreen", "-preview", "-h"});  // help stands alone: what came before it is dropped
+  EXPECT_EQ(o.mode, Mode::Help);
+  EXPECT_FALSE(o.fullscreen);
+  EXPECT_FALSE(o.preview);
   EXPECT_EQ(ok({"--version"}).mode, Mode::Version);
 
   for (auto n : {"abc", "3x", "", "99999999999999999999"}) fails({"render-png", "a.png", "--frames", n});
