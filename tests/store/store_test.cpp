@@ -10,7 +10,6 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -38,9 +37,15 @@ struct StoreTest : ::testing::Test {  // a private preferences folder per test
     ASSERT_EQ(::symlink((tmp_ / "config").c_str(), (tmp_ / "alias").c_str()), 0);
   }
   // fn in a forked child that reaches the folder through another path: it sees only what is on disk.
-  bool asOtherProcess(const std::function<bool()>& fn) const {
+  bool asOtherProcess(const std::function<bool()>& fn) const { return succeeded(startOtherProcess(fn)); }
+  // Forked from the test's one thread: a fork while another thread holds a
+  // lock (of malloc, of a sanitizer) can leave the child waiting forever.
+  pid_t startOtherProcess(const std::function<bool()>& fn) const {
     const pid_t pid = ::fork();
     if (pid == 0) ::_exit((::setenv("XDG_CONFIG_HOME", (tmp_ / "alias").c_str(), 1), fn()) ? 0 : 1);
+    return pid;
+  }
+  static bool succeeded(pid_t pid) {
     int status = 0;
     return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
@@ -140,20 +145,18 @@ TEST_F(StoreTest, ConcurrentWritersLoseNoKeys) {
   constexpr int kKeys = 200;
   open()->setObject("before", "kept");  // the writers merge over existing content
   ASSERT_TRUE(open()->synchronize());
-  std::vector<std::thread> writers;
-  for (std::string tag : {"a", "b"})  // each child forked from its own thread: both run at once
-    writers.emplace_back([this, tag] {
-      EXPECT_TRUE(asOtherProcess([tag] {
-        for (int i = 0; i < kKeys; ++i) {
-          auto o = open();
-          o->setDouble(i, tag + std::to_string(i));
-          o->setObject(tag, "last-writer");
-          if (!o->synchronize()) return false;
-        }
-        return true;
-      }));
-    });
-  for (std::thread& w : writers) w.join();
+  std::vector<pid_t> writers;
+  for (std::string tag : {"a", "b"})  // both started before either is waited for: they run at once
+    writers.push_back(startOtherProcess([tag] {
+      for (int i = 0; i < kKeys; ++i) {
+        auto o = open();
+        o->setDouble(i, tag + std::to_string(i));
+        o->setObject(tag, "last-writer");
+        if (!o->synchronize()) return false;
+      }
+      return true;
+    }));
+  for (pid_t writer : writers) EXPECT_TRUE(succeeded(writer)) << "writer process " << writer;
   EXPECT_TRUE(asOtherProcess([] {
     auto o = open();
     bool ok = o->dictionaryRepresentation().size() == 2 * kKeys + 2 && o->stringForKey("kept") == "before";
