@@ -114,9 +114,18 @@ void runPass(Core& core, const RecordedPass& pass) {
         }
         for (std::size_t i = 0; i < kMaxFragmentTextures; ++i) {
           glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
-          glBindTexture(GL_TEXTURE_2D, textures[i] != nullptr ? Access::state(*textures[i]).name : 0);
-          if (textures[i] != nullptr && textures[i]->mipmapLevelCount() > 1)
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, sampledLevel(*textures[i], *target.texture));
+          if (textures[i] == nullptr) {
+            glBindTexture(GL_TEXTURE_2D, 0);
+            continue;
+          }
+          TextureState& bound = Access::state(*textures[i]);
+          glBindTexture(GL_TEXTURE_2D, bound.name);
+          // Set only when it changes: a texture parameter makes the driver
+          // revalidate the texture, and a frame binds the same ones again.
+          if (const GLint level = sampledLevel(*textures[i], *target.texture); level != bound.baseLevel) {
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, level);
+            bound.baseLevel = level;
+          }
         }
         if (pipeline->paramsBlockSize > 0) {
           // GL reads the whole block: bytes beyond what was set are zero.

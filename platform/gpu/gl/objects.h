@@ -60,6 +60,7 @@ struct TextureState {
   TexelStorage storage = TexelStorage::Bgra;
   GLuint levelZeroFramebuffer = 0;
   GLuint levelFramebuffer = 0;  // read-back of levels above 0
+  GLint baseLevel = 0;  // GL_TEXTURE_BASE_LEVEL as last set: the level passes sample
   std::shared_ptr<WindowSurface> backBufferOf;
   // Where the texture's storage goes when the texture is released: a
   // loader's spare, if that is still there and empty.
