@@ -1,12 +1,10 @@
 // MemAvailable from /proc/meminfo (memory.h).
 #include "platform/sys/memory.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <charconv>
+
+#include "platform/sys/files.h"
 
 namespace plat::sys {
 namespace {
@@ -41,19 +39,11 @@ std::optional<std::uint64_t> parseMemoryAvailable(std::string_view meminfo) {
 
 std::optional<std::uint64_t> memoryAvailable() {
   if (const std::uint64_t value = pretended.load(); value != UINT64_MAX) return value;
-  const int fd = ::open("/proc/meminfo", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  // The file is a few kB; MemAvailable is its third line.
-  char buffer[8192];
-  std::size_t size = 0;
-  while (size < sizeof buffer) {
-    const ssize_t n = ::read(fd, buffer + size, sizeof buffer - size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    size += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  return parseMemoryAvailable(std::string_view(buffer, size));
+  // A few kB; its size shows as 0, which the bounded read reads past.
+  const auto meminfo = readRegularFile("/proc/meminfo", 64 * 1024, ErrorKind::Picture, "memory");
+  if (!meminfo) return std::nullopt;
+  return parseMemoryAvailable(
+      std::string_view(reinterpret_cast<const char*>(meminfo->data.get()), meminfo->size));
 }
 
 void testing::pretendMemoryAvailable(std::optional<std::uint64_t> bytes) {
