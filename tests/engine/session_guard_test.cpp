@@ -1,7 +1,5 @@
-// The session guard in this process, with the end of the process recorded instead of done: signals reach the
-// loop and, when the loop does not end in time, the recorded end; a hang-up of the watched socket (a socket
-// pair stands in for the X connection) ends at once unless the loop closes it itself. The real ends run in
-// death tests.
+// The session guard in this process, with the end of the process recorded instead of done (a socket pair
+// stands in for the X connection). The real ends run in death tests.
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -9,9 +7,8 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <optional>
-#include <utility>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -24,30 +21,26 @@ using namespace std::chrono_literals;
 namespace {
 
 // What the guard ended, waited for with a deadline that only a hang reaches.
-class Ends {
- public:
+struct Ends {
   std::function<void(StopReason, int)> recorder() {
     return [this](StopReason reason, int signal) {
-      std::lock_guard lock(mu_);
-      ends_.emplace_back(reason, signal);
-      cv_.notify_all();
+      std::lock_guard lock(mu);
+      ends.emplace_back(reason, signal);
+      cv.notify_all();
     };
   }
-  std::optional<std::pair<StopReason, int>> first(std::chrono::milliseconds wait = 10s) {
-    std::unique_lock lock(mu_);
-    cv_.wait_for(lock, wait, [this] { return !ends_.empty(); });
-    if (ends_.empty()) return std::nullopt;
-    return ends_.front();
+  std::optional<std::pair<StopReason, int>> first() {
+    std::unique_lock lock(mu);
+    if (!cv.wait_for(lock, 10s, [this] { return !ends.empty(); })) return std::nullopt;
+    return ends.front();
   }
   std::size_t count() {
-    std::lock_guard lock(mu_);
-    return ends_.size();
+    std::lock_guard lock(mu);
+    return ends.size();
   }
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::vector<std::pair<StopReason, int>> ends_;
+  std::mutex mu;
+  std::condition_variable cv;
+  std::vector<std::pair<StopReason, int>> ends;
 };
 
 // Whether the loop's descriptor turns readable (10 s: only a hang waits that long).
@@ -83,7 +76,6 @@ TEST(SessionGuard, SignalsReachTheLoopAndAStuckLoopIsEndedAfterTheGrace) {
     Ends ends;
     auto guard = startGuard(ends, -1, 20ms);
     ASSERT_TRUE(guard);
-    EXPECT_EQ(guard->reason(), StopReason::Nothing);
     ::raise(signal);  // handled: the test process lives on
     ASSERT_TRUE(wakes(*guard));
     EXPECT_EQ(guard->reason(), StopReason::Signal);
@@ -93,25 +85,9 @@ TEST(SessionGuard, SignalsReachTheLoopAndAStuckLoopIsEndedAfterTheGrace) {
   }
 }
 
-TEST(SessionGuard, ALoopThatEndsInTimeIsNotEndedAndTheSignalsAreGivenBack) {
+TEST(SessionGuard, AHungUpConnectionEndsAtOnceUnlessTheLoopClosedIt) {
   struct sigaction before {};
   ::sigaction(SIGTERM, nullptr, &before);
-  {
-    Ends ends;
-    auto guard = startGuard(ends, -1, 10min);
-    ASSERT_TRUE(guard);
-    ::raise(SIGTERM);
-    ASSERT_TRUE(wakes(*guard));
-    guard->disarm();
-    guard.reset();
-    EXPECT_EQ(ends.count(), 0u);
-  }
-  struct sigaction after {};
-  ::sigaction(SIGTERM, nullptr, &after);
-  EXPECT_EQ(after.sa_handler, before.sa_handler) << "the disposition from before the guard";
-}
-
-TEST(SessionGuard, AHungUpConnectionEndsAtOnceUnlessTheLoopClosedIt) {
   {
     SocketPair x;
     ASSERT_TRUE(x.ok);
@@ -120,7 +96,6 @@ TEST(SessionGuard, AHungUpConnectionEndsAtOnceUnlessTheLoopClosedIt) {
     ASSERT_TRUE(guard);
     x.closePeer();  // the server is gone
     ASSERT_TRUE(wakes(*guard));
-    EXPECT_EQ(guard->reason(), StopReason::ServerGone);
     EXPECT_EQ(ends.first(), std::make_pair(StopReason::ServerGone, 0)) << "no grace: nothing is left to clean up";
   }
   {
@@ -136,7 +111,10 @@ TEST(SessionGuard, AHungUpConnectionEndsAtOnceUnlessTheLoopClosedIt) {
     EXPECT_EQ(guard->reason(), StopReason::Signal) << "the loop's own close is no lost server";
     guard->disarm();
     guard.reset();
-    EXPECT_EQ(ends.count(), 0u);
+    EXPECT_EQ(ends.count(), 0u) << "a loop that ends in time is not ended";
+    struct sigaction after {};
+    ::sigaction(SIGTERM, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler) << "the disposition from before the guard";
   }
   {
     SocketPair x;
@@ -151,23 +129,11 @@ TEST(SessionGuard, AHungUpConnectionEndsAtOnceUnlessTheLoopClosedIt) {
   }
 }
 
-TEST(SessionGuard, OneAtATime) {
-  Ends ends;
-  auto guard = startGuard(ends, -1, 10min);
-  ASSERT_TRUE(guard);
-  std::string error;
-  EXPECT_FALSE(SessionGuard::start({}, &error));
-  EXPECT_THAT(error, ::testing::HasSubstr("already"));
-  guard.reset();
-  EXPECT_TRUE(SessionGuard::start({}, &error)) << "once the first is gone";
-}
-
 using SessionGuardDeathTest = ::testing::Test;
 
 TEST_F(SessionGuardDeathTest, TheRealEnds) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(SessionGuard::endBySignal(SIGTERM), ::testing::KilledBySignal(SIGTERM), "");
-  EXPECT_EXIT(SessionGuard::endBySignal(SIGINT), ::testing::KilledBySignal(SIGINT), "");
   // Also from a thread that blocks every signal, as the guard's own does.
   EXPECT_EXIT(
       {

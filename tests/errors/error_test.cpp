@@ -1,6 +1,4 @@
-// The platform layer's one error shape: an Error's one-line text, ErrorOr
-// refusing a null as a value (at compile time), and the sink hearing each
-// failure once, where it happens, also when the module drops it.
+// An Error's one-line text, and the sink hearing each failure once, also when the module drops it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,7 +9,6 @@
 #include "platform/error_sink.h"
 #include "platform/gpu/device.h"
 #include "platform/image/image.h"
-#include "platform/runtime/class_registry.h"
 #include "platform/sys/fs.h"
 #include "playlist/texture_loading.h"
 #include "sys/temp_env.h"
@@ -21,12 +18,10 @@ namespace {
 
 using plat::Error;
 using plat::ErrorKind;
-using ::testing::HasSubstr;
 
 struct Recorder final : plat::ErrorSink {
   void failed(const Error& e) override { failures.push_back(e); }
   void listedFolder(const std::string& folder, std::size_t n) override { listings.emplace_back(folder, n); }
-  void madeTextureFromPicture(const std::string& path) override { textures.push_back(path); }
   std::vector<std::string> paths() const {
     std::vector<std::string> out;
     for (const auto& f : failures) out.push_back(f.path);
@@ -34,13 +29,10 @@ struct Recorder final : plat::ErrorSink {
   }
   std::vector<Error> failures;
   std::vector<std::pair<std::string, std::size_t>> listings;
-  std::vector<std::string> textures;
 };
 
 TEST(Error, TextIsOneLineWithThePathFirst) {
   EXPECT_EQ((Error{ErrorKind::Picture, "png", "IDAT: CRC error", "/p/a.png"}).text(), "/p/a.png: IDAT: CRC error");
-  EXPECT_EQ((Error{ErrorKind::Device, "egl", "no GPU device: eglInitialize failed: EGL_NOT_INITIALIZED", {}}).text(),
-            "no GPU device: eglInitialize failed: EGL_NOT_INITIALIZED");
   // A shader log of several lines, as GL writes them.
   const Error log{ErrorKind::ShaderLibrary, "pipeline",
                   "'v_fullscreen' and 'f_present' do not link: \n  0:3(1): error: x \r\n\n0:4(2): error: y\n", {}};
@@ -64,15 +56,13 @@ TEST_F(ErrorSinkTest, FolderListingsAreHeardButNotTheLayersOwnHousekeeping) {
   write("a.jpg", "x");
   write("b.txt", "x");
   EXPECT_FALSE(plat::sys::listDirectoryNames(dir_ / "missing"));
-  ASSERT_EQ(heard_->failures.size(), 1u);
-  EXPECT_EQ(heard_->failures[0].kind, ErrorKind::Folder);
-  EXPECT_EQ(heard_->failures[0].path, dir_ / "missing");
+  EXPECT_EQ(heard_->paths(), std::vector<std::string>{dir_ / "missing"});
   EXPECT_TRUE(plat::sys::listDirectoryNames(dir_.path()));
   EXPECT_EQ(heard_->listings, (std::vector<std::pair<std::string, std::size_t>>{{dir_.path(), 2}}));
   EXPECT_TRUE(plat::sys::detail::readDirectoryNames(dir_.path()));
   EXPECT_FALSE(plat::sys::detail::readDirectoryNames(dir_ / "missing"));
   EXPECT_EQ(heard_->listings.size(), 1u) << "the store tidying its folder is no picture folder";
-  EXPECT_EQ(heard_->failures.size(), 1u);
+  EXPECT_EQ(heard_->failures.size(), 1u) << "nor its failure";
 }
 
 TEST_F(ErrorSinkTest, APictureThatFailsIsHeardOnceWithItsFileWhicheverStepFails) {
@@ -89,13 +79,7 @@ TEST_F(ErrorSinkTest, APictureThatFailsIsHeardOnceWithItsFileWhicheverStepFails)
   auto crop = image->cropped({8, 8, 32, 20});
   ASSERT_TRUE(crop);
   EXPECT_FALSE(crop->pixels());
-  ASSERT_EQ(heard_->failures.size(), 1u) << "the decoder's failure, not once more for the crop passing it on";
-  EXPECT_EQ(heard_->failures[0].origin, "png");
-  EXPECT_EQ(heard_->failures[0].path, png);
-  EXPECT_EQ(image->cropped({0, 0, 0, 20}), nullptr);
-  ASSERT_EQ(heard_->failures.size(), 2u) << "an empty crop is none, and heard";
-  EXPECT_EQ(heard_->failures[1].origin, "crop");
-  EXPECT_EQ(heard_->failures[1].path, png);
+  EXPECT_EQ(heard_->paths(), std::vector<std::string>{png}) << "not once more for the crop passing it on";
 }
 
 TEST_F(ErrorSinkTest, TheModuleDropsEachErrorAndTheSinkStillHearsIt) {
@@ -106,7 +90,6 @@ TEST_F(ErrorSinkTest, TheModuleDropsEachErrorAndTheSinkStillHearsIt) {
                                           [](const plat::image::Image&) { return std::shared_ptr<int>(); });
   EXPECT_EQ(texture, nullptr);
   EXPECT_EQ(heard_->paths(), (std::vector<std::string>{dir_ / "notes.jpg", dir_ / "gone.png", dir_ / "notes.jpg"}));
-  EXPECT_THAT(heard_->failures[1].message, HasSubstr("No such file"));
 
   // No GPU device: the view is made and draws nothing; the engine hears why.
   heard_->failures.clear();
@@ -117,27 +100,6 @@ TEST_F(ErrorSinkTest, TheModuleDropsEachErrorAndTheSinkStillHearsIt) {
   EXPECT_EQ(view->device, nullptr);
   ASSERT_EQ(heard_->failures.size(), 1u);
   EXPECT_EQ(heard_->failures[0].kind, ErrorKind::Device);
-  EXPECT_THAT(heard_->failures[0].message, HasSubstr("no GPU device"));
-  // A call by selector that fails comes back as an error value, and is heard.
-  EXPECT_TRUE(plat::rt::isError(plat::rt::send(*view, "noSuchSelector")));
-  ASSERT_EQ(heard_->failures.size(), 2u);
-  EXPECT_EQ(heard_->failures[1].kind, ErrorKind::Runtime);
-}
-
-TEST(ErrorSink, AScopedSinkPutsThePreviousOneBack) {
-  auto outer = std::make_shared<Recorder>(), inner = std::make_shared<Recorder>();
-  const auto fail = [] { (void)plat::sys::listDirectoryNames("/nonexistent/quelltrine"); };
-  {
-    plat::ScopedErrorSink a(outer);
-    {
-      plat::ScopedErrorSink b(inner);
-      fail();
-    }
-    fail();
-  }
-  fail();
-  EXPECT_EQ(inner->failures.size(), 1u);
-  EXPECT_EQ(outer->failures.size(), 1u);
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
 // GPU test helpers: a software-rendered device that must leave no GL object alive, a library, render helpers.
-// The count of live GL objects and the pretended lack of the BGRA extensions reach into the layer's GL code, so
-// this includes platform/gpu/gl/testing.h on purpose; everything else goes through the public headers.
 #pragma once
 
 #include <algorithm>
@@ -119,8 +117,7 @@ class GpuTest : public ::testing::Test {
   std::shared_ptr<Library> lib;
 };
 
-// A picture of the given rows, `stride` bytes apart, handed over `stripRows` rows at a time (the last strip may be
-// shorter); without rows every decode fails. Counts how often its pixels are asked for.
+// Rows `stride` bytes apart, handed over `stripRows` at a time; without rows every decode fails. Counts decodes.
 struct RowsImage : plat::image::Image {
   RowsImage(int w, int h, std::size_t stride, plat::image::PixelOrder order, Bytes rows, int stripRows = 1)
       : w(w), h(h), stride(stride), order(order), rows(std::move(rows)), stripRows(stripRows) {}

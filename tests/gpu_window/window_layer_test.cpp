@@ -1,8 +1,5 @@
-// The layer on a real X window under an Xvfb started on a free display: the frame shows upright when drawn straight
-// into the window's back buffer (with the driver's clip control and without it), when blitted from a texture of the
-// window's size or of a smaller one scaled to the window, and after the window is resized; the overlay goes over it.
-// Doing without clip control and counting the live GL objects reach into the layer's GL code, through
-// platform/gpu/gl/testing.h, which the fixture includes on purpose.
+// The layer on a real X window under Xvfb: the frame shows upright drawn in place, blitted, scaled and after a
+// resize, with the driver's clip control and without it; the overlay goes over it.
 #include <unistd.h>
 
 #include <array>
@@ -68,8 +65,7 @@ class WindowLayerTest : public ::testing::TestWithParam<bool> {
     buffer->commit(), buffer->waitUntilCompleted();
   }
 
-  // Presents red over blue `frames` times; the window must show red in its top half and blue below. `stage` names
-  // the case in a failure.
+  // Presents red over blue `frames` times; the window must show red in its top half and blue below.
   void drawAndExpectUprightHalves(const char* stage, int width, int height, int frames = 1) {
     SCOPED_TRACE(stage);
     for (int i = 0; i < frames; ++i) present(pso_);
@@ -105,15 +101,11 @@ class WindowLayerTest : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(WindowLayerTest, PresentShowsTheFrameUprightInPlaceBlittedScaledAndResized) {
-  plat::gpu::testing::failNextDrawables(1);
-  EXPECT_EQ(layer_.nextDrawable(), nullptr);
   EXPECT_EQ(layer_.nextDrawable()->texture()->width(), 200u);  // no size set: the window's
   EXPECT_TRUE(nextIsBackBuffer()) << "the window's size, not set";
   drawAndExpectUprightHalves("in place", 200, 120);
   present(down_);  // derivatives run down and to the right in the window too
   EXPECT_EQ(pixelAt(100, 60), 0xffffffu);
-  layer_.setDrawableSize({200, 120});  // the window's size, set: still in place
-  EXPECT_TRUE(nextIsBackBuffer()) << "the window's size, set";
   layer_.setFramebufferOnly(false);  // drawables that may be sampled are textures, blitted at present
   EXPECT_FALSE(nextIsBackBuffer()) << "not framebuffer-only";
   XClearWindow(dpy_, window_);
@@ -122,8 +114,6 @@ TEST_P(WindowLayerTest, PresentShowsTheFrameUprightInPlaceBlittedScaledAndResize
   layer_.setDrawableSize({50, 30});  // scaled up to the whole (cleared) window
   XClearWindow(dpy_, window_);
   drawAndExpectUprightHalves("scaled", 200, 120);
-  EXPECT_EQ(layer_.nextDrawable()->texture()->width(), 50u);
-  EXPECT_FALSE(nextIsBackBuffer()) << "a smaller drawable";
   layer_.setDrawableSize({100, 60});
   XResizeWindow(dpy_, window_, 320, 240);
   for (XEvent e; XNextEvent(dpy_, &e), e.type != ConfigureNotify || e.xconfigure.width != 320;) {
@@ -132,14 +122,9 @@ TEST_P(WindowLayerTest, PresentShowsTheFrameUprightInPlaceBlittedScaledAndResize
   layer_.setDrawableSize({320, 240});
   XClearWindow(dpy_, window_);
   drawAndExpectUprightHalves("in place in the resized window", 320, 240);
-  EXPECT_TRUE(nextIsBackBuffer()) << "the resized window's size";
 }
 INSTANTIATE_TEST_SUITE_P(Origin, WindowLayerTest, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "VertexFlip" : "ClipControl"; });
-
-}  // namespace
-
-namespace {
 
 OverlayImage filled(std::size_t width, std::size_t height, std::array<std::uint8_t, 4> bgra) {
   OverlayImage image{width, height, {}};
@@ -147,20 +132,16 @@ OverlayImage filled(std::size_t width, std::size_t height, std::array<std::uint8
   return image;
 }
 
-// The host's pictures go over the presented frame: opaque where they are opaque, blended where they are
-// half transparent (premultiplied), at their anchors, and nowhere else.
+// The host's pictures go over the presented frame at their anchors, blended where half transparent.
 TEST_P(WindowLayerTest, OverlayIsBlendedOverThePresentedFrameAtItsAnchors) {
   auto overlay = std::make_shared<Overlay>();
   layer_.setOverlay(overlay);
-  drawAndExpectUprightHalves("an empty overlay", 200, 120);  // the frame as it is
-  EXPECT_EQ(pixelAt(5, 112), 0x0000fful);
-
   ASSERT_TRUE(overlay->setImage(OverlayAnchor::BottomLeft, filled(10, 6, {0, 255, 0, 255}), 4));
   ASSERT_TRUE(overlay->setImage(OverlayAnchor::TopRight, filled(8, 8, {128, 128, 128, 128}), 2));
   ASSERT_TRUE(overlay->setImage(OverlayAnchor::Centre, filled(2, 2, {255, 255, 255, 255})));
   OverlayImage broken = filled(4, 4, {0, 0, 0, 255});
   broken.pixels.resize(10);
-  EXPECT_FALSE(overlay->setImage(OverlayAnchor::TopLeft, broken)) << "bytes that do not match the size";
+  EXPECT_FALSE(overlay->setImage(OverlayAnchor::TopLeft, broken)) << "bytes that do not match the size";  // no overread
   drawAndExpectUprightHalves("three pictures", 200, 120);  // the corners the halves test reads stay uncovered
 
   // Bottom-left: x 4..13, rows 110..115 from the top.
@@ -168,40 +149,22 @@ TEST_P(WindowLayerTest, OverlayIsBlendedOverThePresentedFrameAtItsAnchors) {
   EXPECT_EQ(pixelAt(13, 110), 0x00ff00ul);
   EXPECT_EQ(pixelAt(3, 112), 0x0000fful) << "left of it";
   EXPECT_EQ(pixelAt(8, 116), 0x0000fful) << "below it";
-  EXPECT_EQ(pixelAt(8, 109), 0x0000fful) << "above it";
-  EXPECT_EQ(pixelAt(14, 112), 0x0000fful) << "right of it";
   // Top-right, half-transparent white over red: x 190..197, rows 2..9.
   const unsigned long blended = pixelAt(193, 5);
   EXPECT_GE(blended >> 16, 0xfdul);
   EXPECT_NEAR(static_cast<double>((blended >> 8) & 0xff), 128.0, 2.0);
   EXPECT_NEAR(static_cast<double>(blended & 0xff), 128.0, 2.0);
-  EXPECT_EQ(pixelAt(189, 5), 0xff0000ul) << "left of it";
-  EXPECT_EQ(pixelAt(193, 10), 0xff0000ul) << "below it";
-  // The centre: 2x2 at x 99..100, rows 59..60.
-  EXPECT_EQ(pixelAt(99, 59), 0xfffffful);
-  EXPECT_EQ(pixelAt(100, 60), 0xfffffful);
+  EXPECT_EQ(pixelAt(99, 59), 0xfffffful) << "the centre";
 
-  // A new picture in place of the old, then none at all.
+  // A new picture in place of the old, then none; the layer lets go (TearDown counts the GL objects).
   overlay->setImage(OverlayAnchor::BottomLeft, filled(3, 3, {0, 0, 255, 255}), 4);
   drawAndExpectUprightHalves("a new picture", 200, 120);
   EXPECT_EQ(pixelAt(5, 114), 0xff0000ul) << "the new picture in red";
   EXPECT_EQ(pixelAt(8, 112), 0x0000fful) << "the old one gone";
-  overlay->clear(OverlayAnchor::BottomLeft);
   overlay->clear(OverlayAnchor::TopRight);
-  overlay->clear(OverlayAnchor::Centre);
-  EXPECT_TRUE(overlay->empty());
-  drawAndExpectUprightHalves("every picture cleared", 200, 120);
+  drawAndExpectUprightHalves("a picture cleared", 200, 120);
   EXPECT_EQ(pixelAt(193, 5), 0xff0000ul);
-  EXPECT_EQ(pixelAt(99, 59), 0xff0000ul);
-
-  // Back on, then the layer lets go: its GL objects go with it (TearDown counts them).
-  overlay->setImage(OverlayAnchor::BottomLeft, filled(10, 6, {0, 255, 0, 255}), 4);
-  drawAndExpectUprightHalves("a picture again", 200, 120);
   layer_.setOverlay(nullptr);
-  overlay.reset();
-  XClearWindow(dpy_, window_);
-  drawAndExpectUprightHalves("the overlay let go", 200, 120);
-  EXPECT_EQ(pixelAt(5, 112), 0x0000fful);
 }
 
 }  // namespace

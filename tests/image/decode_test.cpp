@@ -1,8 +1,5 @@
-// Every format and variant the fixtures make decodes to the right size and
-// quadrant colours (channel order, flips, rotation); damaged and absurd files
-// fail cleanly, at the step that should refuse them, with their decoder's
-// name; an absurd size inside a file is refused by the size limit, not by
-// running out of memory.
+// Every format and variant the fixtures make decodes to its quadrant colours; damaged and absurd files fail
+// at the step that should refuse them, with their decoder's name, never by running out of memory.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -26,9 +23,8 @@ const std::map<std::string, Bytes>& corpus() {
 Rgba grey(std::uint8_t v, std::uint8_t a = 255) { return Rgba{v, v, v, a}; }
 Rgba alpha(Rgba c) { return Rgba{c.r, c.g, c.b, 128}; }
 
-TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
+TEST(Decode, EveryVariantHasItsQuadrantColours) {
   const Rgba TL = kTopLeft, TR = kTopRight, BL = kBottomLeft, BR = kBottomRight;
-  const Rgba lumas[4] = {grey(77), grey(149), grey(29), grey(255)};  // the quadrants' grey values
   const struct {
     const char* file;
     const char* format;
@@ -36,11 +32,11 @@ TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
     int tolerance;
   } cases[] = {
       {"baseline.jpg", "jpeg", {TL, TR, BL, BR}, 12}, {"progressive.jpg", "jpeg", {TL, TR, BL, BR}, 12},
-      {"grey.jpg", "jpeg", {lumas[0], lumas[1], lumas[2], lumas[3]}, 4}, {"rgb.png", "png", {TL, TR, BL, BR}, 0},
+      {"grey.jpg", "jpeg", {grey(77), grey(149), grey(29), grey(255)}, 4}, {"rgb.png", "png", {TL, TR, BL, BR}, 0},
       {"cmyk-adobe.jpg", "jpeg", {TL, TR, BL, BR}, 8}, {"cmyk-plain.jpg", "jpeg", {TL, TR, BL, BR}, 8},
       {"rgba.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0}, {"rgb.bmp", "bmp", {TL, TR, BL, BR}, 0},
       {"grey1.png", "png", {grey(0), grey(255), grey(0), grey(255)}, 0},
-      {"grey-alpha.png", "png", {lumas[0], lumas[1], alpha(lumas[2]), alpha(lumas[3])}, 0},
+      {"grey-alpha.png", "png", {grey(77), grey(149), grey(29, 128), grey(255, 128)}, 0},
       {"palette-alpha.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0},
       {"rgba16.png", "png", {TL, TR, alpha(BL), alpha(BR)}, 0}, {"rgba.bmp", "bmp", {TL, TR, alpha(BL), alpha(BR)}, 0},
       {"two-pages.tiff", "tiff", {TL, TR, BL, BR}, 0},  // the second page is black
@@ -48,56 +44,40 @@ TEST(Decode, EveryVariantHasItsSizeAndQuadrantColours) {
       {"tiled.tiff", "tiff", {TL, TR, BL, BR}, 0},      {"interlaced.png", "png", {TL, TR, BL, BR}, 0},
       {"plain.heic", "heif", {TL, TR, BL, BR}, 24},
       {"rotated.heic", "heif", {TL, TR, BL, BR}, 24}};  // a 90-degree irot, shown as stored
-  const auto& files = corpus();
-  const std::string irot = "irot";
-  const auto& rotated = files.at("rotated.heic");
-  EXPECT_NE(std::search(rotated.begin(), rotated.end(), irot.begin(), irot.end()), rotated.end());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const Bytes& bytes = files.at(c.file);
-    auto source = ImageSource::createWithData(bytes.data(), bytes.size());
-    ASSERT_TRUE(source) << source.error().text();
-    EXPECT_STREQ((*source)->formatName(), c.format);
-    auto image = (*source)->createImageAtIndex(0, {});
-    ASSERT_TRUE(image) << image.error().origin << ": " << image.error().text();
-    EXPECT_FALSE((*source)->createImageAtIndex(1, {}));  // only the first page
-    auto view = (*image)->pixels();
-    ASSERT_TRUE(view) << view.error().origin << ": " << view.error().text();
-    EXPECT_EQ(view->width, 64);
-    EXPECT_EQ(view->height, 48);
-    for (int i = 0; i < 4; ++i) {
-      const Rgba got = at(*view, 16 + 32 * (i % 2), 12 + 24 * (i / 2));
-      EXPECT_TRUE(near(got, c.want[i], c.tolerance)) << "quadrant " << i << ": " << got;
-    }
+    expectQuadrants(corpus().at(c.file), c.format, c.want, c.tolerance);
   }
+  const Bytes& rotated = corpus().at("rotated.heic");
+  EXPECT_NE(std::search(rotated.begin(), rotated.end(), "irot", "irot" + 4), rotated.end()) << "rotation stored";
+  const Bytes& pages = corpus().at("two-pages.tiff");
+  EXPECT_FALSE((*ImageSource::createWithData(pages.data(), pages.size()))->createImageAtIndex(1, {}))
+      << "only the first page";
 }
 
-// Stage 0: no source; 1: the header read refuses; 2: the image or its pixels
-// fail. A BMP shorter than its rows is refused at its header: stb_image
-// would decode the missing rows as zeros, a GiB of RGBA for a 9 kB bomb.
+// Stage 0: no source; 1: the header read refuses; 2: the image or its pixels fail. A BMP shorter than its
+// rows is refused at its header: decoding the missing rows as zeros makes a GiB of RGBA of a 9 kB bomb.
 TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
   const struct {
     const char* file;
     const char* decoder;
     int stage;
-    const char* says;  // part of the message, or nullptr
-  } cases[] = {{"empty.jpg", "source", 0, nullptr},
-               {"text.jpg", "source", 0, nullptr},
-               {"truncated.jpg", "jpeg", 2, nullptr},
-               {"truncated.png", "png", 2, nullptr},
+    const char* says;
+  } cases[] = {{"empty.jpg", "source", 0, ""},
+               {"text.jpg", "source", 0, ""},
+               {"truncated.jpg", "jpeg", 2, ""},
+               {"truncated.png", "png", 2, ""},
                {"truncated.bmp", "bmp", 1, "the file ends before its pixels do"},
                {"bomb.bmp", "bmp", 1, "the file ends before its pixels do (9270 of 805306422 bytes)"},
                {"huge-header.png", "png", 1, "outside the decodable range"},
                {"huge-sof.jpg", "jpeg", 1, "outside the decodable range"},
-               {"huge-ispe.heic", "heif", 1, "exceeds the maximum image size"},  // libheif's cap, ours squared
+               {"huge-ispe.heic", "heif", 1, "exceeds the maximum image size"},
                {"huge.bmp", "bmp", 1, "outside the decodable range"},
                {"huge.tiff", "tiff", 1, "outside the decodable range"}};
-  const auto& files = corpus();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const Bytes& bytes = files.at(c.file);
-    // The first step that fails gives the error.
-    std::optional<plat::Error> error;
+    const Bytes& bytes = corpus().at(c.file);
+    std::optional<plat::Error> error;  // the first step that fails gives it
     auto source = ImageSource::createWithData(bytes.data(), bytes.size());
     ASSERT_EQ(bool(source), c.stage > 0);
     if (!source) {
@@ -113,11 +93,9 @@ TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
     EXPECT_EQ(error->origin, c.decoder);
     EXPECT_EQ(error->kind, plat::ErrorKind::Picture);
     EXPECT_FALSE(error->message.empty());
-    if (c.says != nullptr) {
-      EXPECT_THAT(error->message, ::testing::HasSubstr(c.says));
-    }
+    EXPECT_THAT(error->message, ::testing::HasSubstr(c.says));
   }
-  // Found by the fuzzer: a HEIF grid of 64x48 whose tile claims 63414x57292 made libheif allocate 3.6 GB.
+  // A HEIF grid of 64x48 whose tile claims 63414x57292 once made libheif allocate 3.6 GB.
   const std::string giant = QUELLTRINE_SOURCE_DIR "/tests/image/fixtures/heif-giant-tile.heic";
   auto source = ImageSource::createWithPath(giant);
   ASSERT_TRUE(source) << source.error().text();

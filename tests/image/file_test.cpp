@@ -1,6 +1,5 @@
-// Picture files by path: the format comes from the content, oversized ones
-// are refused from their size alone. PNGs are written as straight RGBA from
-// premultiplied BGRA; an empty view is refused, a failure leaves nothing.
+// Picture files by path: the format comes from the content, oversized ones are refused from their size.
+// PNGs are written as straight RGBA from premultiplied BGRA; a failure leaves nothing.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -33,8 +32,7 @@ TEST(File, FormatFromContentAndOversizedFilesRefused) {
   EXPECT_EQ(notes.error().kind, plat::ErrorKind::Picture);
   EXPECT_EQ(notes.error().path, dir / "notes.heic");
 
-  // A file over the size cap is refused from its size alone: sparse, it is cheap to make. (What is not a regular
-  // file is the bounded read's to refuse.)
+  // A file over the size cap is refused from its size alone; sparse, it is cheap to make.
   const int fd = open((dir / "big.jpg").c_str(), O_CREAT | O_WRONLY, 0600);
   ASSERT_EQ(write(fd, "\xFF\xD8\xFF", 3), 3);
   ASSERT_EQ(ftruncate(fd, off_t{513} << 20), 0);
@@ -65,7 +63,7 @@ TEST(File, WritePngWritesStraightRgbaOrRefusesAnEmptyView) {
   const Rgba want[4] = {{255, 0, 0, 255}, {0, 128, 0, 128}, {0, 0, 0, 0}, {255, 255, 255, 255}};
   for (int x = 0; x < 4; ++x) EXPECT_TRUE(near(at(*pixels, x, 0), want[x], 0)) << x;
 
-  // Each failure names the file and says why; the file system's own refusals are the in-place write's.
+  // Each failure names the file and says why.
   fs::remove(target);
   const struct {
     std::string path;

@@ -32,6 +32,16 @@ void append(Bytes* out, const void* data, std::size_t size) {
   out->insert(out->end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
 }
 
+// A PNG writer appending to `out`; the caller destroys it.
+std::pair<png_structp, png_infop> pngWriter(Bytes* out) {
+  png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(p);
+  png_set_write_fn(
+      p, out, [](png_structp s, png_bytep d, png_size_t n) { append(static_cast<Bytes*>(png_get_io_ptr(s)), d, n); },
+      nullptr);
+  return {p, info};
+}
+
 // The primary item's extent is the last ispe property libheif writes.
 Bytes withHeifSize(Bytes file, std::uint32_t width, std::uint32_t height) {
   const char ispe[] = "ispe";
@@ -108,11 +118,7 @@ Bytes jpeg(const Bytes& rgba, int width, int height, JpegKind kind, int quality)
 
 Bytes png(const Bytes& rgba, int width, int height, PngKind kind) {
   Bytes out;
-  png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(p);
-  png_set_write_fn(
-      p, &out, [](png_structp s, png_bytep d, png_size_t n) { append(static_cast<Bytes*>(png_get_io_ptr(s)), d, n); },
-      nullptr);
+  auto [p, info] = pngWriter(&out);
   int type = PNG_COLOR_TYPE_RGB, channels = 3, depth = 8;
   if (kind == PngKind::Rgba || kind == PngKind::Rgba16) type = PNG_COLOR_TYPE_RGB_ALPHA, channels = 4;
   if (kind == PngKind::GreyAlpha) type = PNG_COLOR_TYPE_GRAY_ALPHA, channels = 2;
@@ -258,11 +264,7 @@ Bytes pngHeaderOnly(std::uint32_t width, std::uint32_t height) {
 
 Bytes pngOfZeros(int width, int height) {
   Bytes out;
-  png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(p);
-  png_set_write_fn(
-      p, &out, [](png_structp s, png_bytep d, png_size_t n) { append(static_cast<Bytes*>(png_get_io_ptr(s)), d, n); },
-      nullptr);
+  auto [p, info] = pngWriter(&out);
   png_set_IHDR(p, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, 0, 0);
   png_set_compression_level(p, 9);
   png_set_filter(p, 0, PNG_FILTER_NONE);

@@ -1,7 +1,6 @@
-// What the install tests share: where the staged installs are (one DESTDIR
-// folder per prefix, laid out by stage.cmake before the tests run), the list
-// of files an install must hold, and running a shell command with its output
-// captured.
+// What the install tests share: the staged installs (one DESTDIR folder per
+// prefix, laid out by stage.cmake), the files an install must hold, and a
+// shell command run with its output captured.
 #pragma once
 
 #include <sys/wait.h>

@@ -1,5 +1,4 @@
-// Measuring frames of the real shader library: luminance grids, differences,
-// correlations, the demo pictures, and a NaN probe.
+// Measuring frames of the real shader library: luminance grids, correlations, the demo pictures, a NaN probe.
 #pragma once
 
 #include <algorithm>
@@ -22,6 +21,14 @@ struct Frame {  // B,G,R,A bytes, top row first
 };
 
 using qtest::renderTarget;
+
+// A view that can draw: its pipelines and a current picture, one assertion each.
+inline void requireRenderer(const std::shared_ptr<quelltrine::QuelltrineSaverView>& view) {
+  ASSERT_TRUE(view) << "no view";
+  ASSERT_TRUE(view->compositePSO) << "no composite pipeline";
+  ASSERT_TRUE(view->presentPSO) << "no present pipeline";
+  ASSERT_TRUE(view->texA) << "no current picture";
+}
 
 inline Frame readBack(const gpu::Texture& tex) {
   Frame f{int(tex.width()), int(tex.height()), std::vector<std::uint8_t>(tex.width() * tex.height() * 4)};
@@ -58,7 +65,8 @@ inline double meanAbsDiff(Grid a, const Grid& b) {
 // Pixels the probe painted magenta: a NaN or infinity reached them.
 inline int magentaPixels(const Frame& f) {
   int n = 0;
-  for (std::size_t i = 0; i < f.bgra.size(); i += 4) n += f.bgra[i] == 255 && f.bgra[i + 1] == 0 && f.bgra[i + 2] == 255;
+  for (std::size_t i = 0; i < f.bgra.size(); i += 4)
+    n += f.bgra[i] == 255 && f.bgra[i + 1] == 0 && f.bgra[i + 2] == 255;
   return n;
 }
 

@@ -1,6 +1,5 @@
-// The view's renderer on Mesa's software rasteriser: setup with missing
-// pieces, the frame step's timing and picture advance, the bindings and
-// scene textures of the passes, the failure seams, the offscreen render.
+// The view's renderer on the software rasteriser: setup with missing pieces, the picture advance, the bindings and
+// scene textures of the passes, the failure seams.
 #include <filesystem>
 #include <fstream>
 
@@ -12,17 +11,12 @@ namespace {
 using qtest::Rgb;
 namespace gpu = plat::gpu;
 
-// The composite pass copies the texture at the index given by `mono` (a
-// field the frame step never writes); the present pass copies the scene.
+// The composite pass copies the texture at index `mono` (which the frame step never writes); present copies it on.
 const char* kProbeFunctions = R"(
 //@function f_composite fragment
 in vec2 vUV;
 out vec4 o;
-uniform sampler2D tex0;
-uniform sampler2D tex1;
-uniform sampler2D tex2;
-uniform sampler2D tex3;
-uniform sampler2D tex4;
+uniform sampler2D tex0, tex1, tex2, tex3, tex4;
 void main() {
   int m = int(mono + 0.5);
   vec2 c = vec2(0.5);
@@ -62,34 +56,23 @@ TEST_F(Renderer, SetupStopsQuietlyAtTheFirstMissingPiece) {
   ASSERT_TRUE(noDevice);
   EXPECT_FALSE(noDevice->device);
   for (int i = 0; i < 3; ++i) noDevice->animateOneFrame();
-  EXPECT_NEAR(noDevice->t, 0.1, 1e-12);
-  EXPECT_FLOAT_EQ(noDevice->uni.feedbackAmt, 0.9f) << "no parameter step without a renderer";
+  EXPECT_NEAR(noDevice->t, 0.1, 1e-12) << "the clock runs on";
   EXPECT_FALSE(noDevice->debugRenderPNG(dir() / "none.png", 3));
   EXPECT_FALSE(std::filesystem::exists(dir() / "none.png"));
-  EXPECT_NEAR(noDevice->t, 0.1, 1e-12);
 
   useLibrary("");
   auto noLibrary = makeView();
   ASSERT_TRUE(noLibrary->device);
-  EXPECT_EQ(std::dynamic_pointer_cast<gpu::MetalLayer>(noLibrary->layer())->device(), noLibrary->device);
   EXPECT_FALSE(noLibrary->compositePSO);
-  EXPECT_FALSE(noLibrary->texA);
-  EXPECT_TRUE(noLibrary->playlist.imageURLs.empty()) << "the folder is not scanned";
   EXPECT_TRUE(noLibrary->debugRenderPNG(dir() / "nolib.png", 2)) << "the untouched texture is still written";
-  EXPECT_NEAR(noLibrary->t, 2.0 / 30.0, 1e-12);
 
   std::string library = qtest::realShaderLibrary();
   library.erase(library.find("//@function f_present"));
   useLibrary(library);
   auto noPresent = makeView();
-  EXPECT_TRUE(noPresent->compositePSO);
   EXPECT_FALSE(noPresent->presentPSO);
-  ASSERT_TRUE(noPresent->texA);
-  EXPECT_TRUE(noPresent->texB);
-  EXPECT_NE(noPresent->texA.get(), noPresent->texB.get());
   noPresent->animateOneFrame();
-  EXPECT_FLOAT_EQ(noPresent->uni.contrast, 1.1f);
-  EXPECT_TRUE(noPresent->sceneTex.empty());
+  EXPECT_TRUE(noPresent->sceneTex.empty()) << "no frame drawn";
 }
 
 TEST_F(Renderer, PicturesThatDoNotLoadFallBackToTheVioletTexel) {
@@ -102,14 +85,10 @@ TEST_F(Renderer, PicturesThatDoNotLoadFallBackToTheVioletTexel) {
   EXPECT_EQ(broken->texA, broken->fallbackTex);
   EXPECT_EQ(broken->texB, broken->texA);
 
-  // Across slot ends the pair stays the fallback texture.
-  auto tex = qtest::renderTarget(*empty->device, 16, 10);
-  for (double t : {14.0, 28.1}) {
-    empty->t = t;
-    empty->renderFrame(tex);
-    EXPECT_EQ(empty->texA, empty->fallbackTex);
-    EXPECT_EQ(empty->texB, empty->fallbackTex);
-  }
+  empty->t = 14.0;  // across a slot end the pair stays the fallback texture
+  empty->renderFrame(qtest::renderTarget(*empty->device, 16, 10));
+  EXPECT_EQ(empty->texA, empty->fallbackTex);
+  EXPECT_EQ(empty->texB, empty->fallbackTex);
 }
 
 TEST_F(Renderer, AtTheSlotsEndThePicturesAdvance) {
@@ -117,18 +96,12 @@ TEST_F(Renderer, AtTheSlotsEndThePicturesAdvance) {
   auto view = makeView();
   auto tex = qtest::renderTarget(*view->device, 16, 10);
   view->slot.slotStart = 0.0;
-  view->t = 13.99;
-  view->renderFrame(tex);
-  EXPECT_GT(view->uni.opacB, 0.99f) << "the next picture all but faded in";
   auto next = view->texB;
   view->t = 14.0;
   view->renderFrame(tex);
-  EXPECT_EQ(view->uni.opacB, 0.0f);
   EXPECT_EQ(view->texA, next);
-  EXPECT_TRUE(view->texB);
   EXPECT_NE(view->texB.get(), next.get()) << "the picture after it";
-  EXPECT_EQ(view->slot.slotStart, 14.0);
-  EXPECT_EQ(view->uni.mixAB, 0.5f) << "a field with no writer keeps its default";
+  EXPECT_EQ(view->uni.opacB, 0.0f) << "its fade starts over";
 
   // No next picture and nothing more to load: the current one stays as both.
   auto shown = view->texA;
@@ -164,8 +137,6 @@ class Passes : public qtest::ViewTest {
 TEST_F(Passes, CompositeBindsBothPicturesThePreviousFrameAndTheLayers) {
   EXPECT_EQ(frame(0), 0xFF0000u);
   EXPECT_EQ(frame(1), 0x00FF00u);
-  EXPECT_EQ(frame(3), 0xFF0000u);
-  EXPECT_EQ(frame(4), 0xFF0000u);
   frame(1);
   EXPECT_EQ(frame(2), 0x00FF00u) << "texture 2 is the previous frame";
   frame(0);
@@ -176,62 +147,22 @@ TEST_F(Passes, CompositeBindsBothPicturesThePreviousFrameAndTheLayers) {
   EXPECT_EQ(frame(0), 0x280050u) << "no current picture: the fallback texel";
 }
 
-TEST_F(Passes, SceneTexturesFollowTheTargetAndFailuresEndOrShortenTheFrame) {
+// A frame whose buffer, encoder or scene textures fail is lost, not the ones after it.
+TEST_F(Passes, FailuresCostOneFrameOnly) {
   frame(0);
-  ASSERT_EQ(view->sceneTex.size(), 2u);
-  EXPECT_EQ(view->sceneTex[0]->width(), 8u);
-  EXPECT_EQ(view->sceneTex[0]->storageMode(), gpu::StorageMode::Private);
-  auto first = view->sceneTex[0];
-  std::int64_t cur = view->cur;
-  frame(0);
-  EXPECT_EQ(view->cur, 1 - cur);
-  EXPECT_EQ(view->sceneTex[0], first) << "same size, no rebuild";
-
+  auto first = view->sceneTex.at(0);
   gpu::testing::failNextCommandBuffers(1);
-  frame(0);
-  EXPECT_EQ(view->cur, 1 - cur) << "no command buffer: no flip";
+  frame(1);
   gpu::testing::failNextEncoders(1);
   frame(1);
-  EXPECT_EQ(view->cur, cur) << "a missing encoder skips its pass only";
-
+  EXPECT_EQ(frame(0), 0xFF0000u);
   tex = qtest::renderTarget(*view->device, 20, 12);
   gpu::testing::failNextTextures(1);
+  EXPECT_EQ(frame(1), 0x00FF00u) << "a failed rebuild draws with the old pair";
+  EXPECT_EQ(view->sceneTex.at(0), first);
   frame(0);
-  EXPECT_EQ(view->sceneTex[0], first) << "a failed rebuild keeps the old pair";
-  EXPECT_EQ(centre(*tex), 0xFF0000u);
-  frame(0);
-  EXPECT_EQ(view->sceneTex[1]->height(), 12u);
-
-  // On screen without a window: scale 2, at least 64 pixels, no drawable,
-  // no flip; an offscreen frame leaves the drawable size alone.
-  auto layer = std::dynamic_pointer_cast<gpu::MetalLayer>(view->layer());
-  cur = view->cur;
-  view->animateOneFrame();
-  EXPECT_EQ(view->cur, cur);
-  EXPECT_EQ(layer->drawableSize(), (plat::ui::Size{320, 200}));
-  view->setFrameSize({10, 10});
-  view->animateOneFrame();
-  frame(0);
-  EXPECT_EQ(layer->drawableSize(), (plat::ui::Size{64, 64}));
-}
-
-TEST_F(Renderer, OffscreenRenderCountsFramesAndWritesTheFrame) {
-  usePictures({{200, 100, 50}});
-  auto view = makeView();
-  const std::string png = dir() / "out.png";
-  for (auto [frames, expected] : {std::pair<std::int64_t, int>{0, 1}, {-1, 1}, {3, 3}}) {
-    const double before = view->t;
-    ASSERT_TRUE(view->debugRenderPNG(png, frames));
-    EXPECT_NEAR(view->t - before, expected / 30.0, 1e-12) << frames;
-  }
-  EXPECT_EQ(view->sceneTex[0]->width(), 1280u);
-  auto source = plat::image::ImageSource::createWithPath(png).valueOr(nullptr);
-  ASSERT_TRUE(source);
-  auto image = source->createImageAtIndex(0, {}).valueOr(nullptr);
-  ASSERT_TRUE(image);
-  EXPECT_EQ(image->width(), 1280);
-  EXPECT_EQ(image->height(), 800);
-  EXPECT_FALSE(view->debugRenderPNG(dir() / "missing/x.png", 1)) << "a write that fails is no success";
+  EXPECT_EQ(view->sceneTex.at(1)->height(), 12u) << "rebuilt on the next frame";
+  view->animateOneFrame();  // on screen without a window: no drawable, nothing drawn
 }
 
 }  // namespace

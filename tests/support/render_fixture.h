@@ -1,8 +1,8 @@
-// Scaffolding for tests that build real views: an isolated home and
-// preferences folder, picture folders filled with solid-colour PNG files,
-// and bundles holding a chosen shader library.
+// Tests that build real views: an isolated home, folders of solid-colour PNG files, bundles with a chosen library.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -26,12 +26,8 @@ struct Rgb {
 // A solid picture written as PNG through the platform's writer.
 inline void writeSolidPng(const std::string& path, int width, int height, Rgb colour) {
   std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-  for (std::size_t i = 0; i < bgra.size(); i += 4) {
-    bgra[i] = colour.b;
-    bgra[i + 1] = colour.g;
-    bgra[i + 2] = colour.r;
-    bgra[i + 3] = 255;
-  }
+  const std::array<std::uint8_t, 4> px{colour.b, colour.g, colour.r, 255};
+  for (std::size_t i = 0; i < bgra.size(); i += 4) std::copy_n(px.begin(), 4, &bgra[i]);
   plat::image::PixelView view{bgra.data(), width, height, static_cast<std::size_t>(width) * 4,
                               plat::image::PixelOrder::BGRA};
   ASSERT_TRUE(plat::image::writePNG(path, view)) << path;
@@ -44,8 +40,7 @@ inline std::shared_ptr<plat::gpu::Texture> renderTarget(plat::gpu::Device& devic
   return device.newTexture(desc);
 }
 
-// A bundle folder with a manifest and, when `library` is not empty, the
-// shader library resource "default".
+// A bundle folder with a manifest and, unless `library` is empty, that shader library.
 inline std::string makeBundle(const std::string& folder, const std::string& library) {
   namespace fs = std::filesystem;
   fs::create_directories(folder + "/Contents/MacOS");
@@ -56,13 +51,10 @@ inline std::string makeBundle(const std::string& folder, const std::string& libr
   return folder;
 }
 
-// The library as the build wrote and bundled it: the checked-in file lacks
-// the slot amounts' constants.
+// The library as the build bundled it (the checked-in file lacks the slot amounts' constants).
 inline std::string realShaderLibrary() { return readFile(QUELLTRINE_BUNDLE_DIR "/Contents/Resources/default.glsllib"); }
 
-// A test library: the real library's declaration of the parameter block, a
-// plain full-screen vertex function (uv (0,0) at the top-left), and the
-// given fragment functions (f_composite and f_present sections).
+// The real library's parameter block, a full-screen vertex function (uv (0,0) top-left) and the given fragments.
 inline std::string testLibrary(const std::string& fragmentFunctions) {
   std::string real = realShaderLibrary();
   auto begin = real.find("//@common");
@@ -95,8 +87,7 @@ class ViewTest : public ::testing::Test {
     quelltrine::QuelltrineSaverView::setBundlePathOverride(bundle);
   }
 
-  // A picture folder with one solid picture per colour (named p0.png ...),
-  // stored as the image folder.
+  // Stores as the image folder a new folder with one solid picture per colour, p0.png ...
   std::string usePictures(const std::vector<Rgb>& colours, int width = 64, int height = 40) {
     std::string folder = dir_ / ("pictures" + std::to_string(folders_++));
     std::filesystem::create_directories(folder);

@@ -49,10 +49,12 @@ inline void writePattern(const std::string& path, int w, int h, int phase) {
   std::vector<std::uint8_t> px(static_cast<std::size_t>(w * h * 4));
   for (int i = 0; i < w * h; ++i) {
     const bool band = ((i % w + i / w + phase) / 40) % 2 == 0;
-    const std::uint8_t v[4] = {std::uint8_t(band ? 230 : 40), std::uint8_t(255 * (i / w) / h), std::uint8_t(band ? 60 : 250), 255};
+    const std::uint8_t v[4] = {std::uint8_t(band ? 230 : 40), std::uint8_t(255 * (i / w) / h),
+                               std::uint8_t(band ? 60 : 250), 255};
     std::copy(v, v + 4, &px[static_cast<std::size_t>(i) * 4]);
   }
-  ASSERT_TRUE(plat::image::writePNG(path, {px.data(), w, h, static_cast<std::size_t>(w) * 4, plat::image::PixelOrder::BGRA}));
+  const std::size_t stride = static_cast<std::size_t>(w) * 4;
+  ASSERT_TRUE(plat::image::writePNG(path, {px.data(), w, h, stride, plat::image::PixelOrder::BGRA}));
 }
 
 }  // namespace qtest

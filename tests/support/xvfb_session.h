@@ -1,7 +1,5 @@
-// Scaffolding for tests that drive real programs on a private X server: an
-// Xvfb started on a free display (-displayfd) for the test suite and stopped
-// after it, child processes with their own environment, waiting for them
-// with a deadline, and finding windows by name with xdotool.
+// Real programs on a private X server: an Xvfb on a free display, children with their own environment, waiting
+// for them with a deadline, and finding windows by name with xdotool.
 #pragma once
 
 #include <fcntl.h>
@@ -52,8 +50,7 @@ inline pid_t spawn(const std::vector<std::string>& args, const std::map<std::str
   return pid;
 }
 
-// The raw wait status, or nullopt when the child did not end in time; it is
-// then killed.
+// The raw wait status, or nullopt when the child did not end in time; it is then killed.
 inline std::optional<int> waitStatus(pid_t pid, std::chrono::milliseconds timeout) {
   auto end = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < end) {
@@ -66,16 +63,14 @@ inline std::optional<int> waitStatus(pid_t pid, std::chrono::milliseconds timeou
   return std::nullopt;
 }
 
-// The exit status (128 + signal when killed), or nullopt when the child did
-// not end in time; it is then killed.
+// The exit status (128 + signal when killed), or nullopt when the child did not end in time; it is then killed.
 inline std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout) {
   const auto status = waitStatus(pid, timeout);
   if (!status) return std::nullopt;
   return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
 }
 
-// How a child ended, told apart where waitExit cannot: "exit N", "killed by
-// SIGNAME", or "still running" (it is then killed).
+// How a child ended: "exit N", "killed by SIGNAME", or "still running" (it is then killed).
 inline std::string waitEnd(pid_t pid, std::chrono::milliseconds timeout) {
   const auto status = waitStatus(pid, timeout);
   if (!status) return "still running";
@@ -88,20 +83,7 @@ inline int run(const std::vector<std::string>& args, const std::map<std::string,
   return waitExit(spawn(args, env, "/dev/null"), 20s).value_or(-1);
 }
 
-// What a command prints on its standard output (first line, no newline).
-inline std::string firstLineOf(const std::string& command) {
-  std::string line;
-  if (FILE* f = ::popen(command.c_str(), "r")) {
-    char buf[512] = {0};
-    if (std::fgets(buf, sizeof buf, f)) line = buf;
-    ::pclose(f);
-  }
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  return line;
-}
-
-// An Xvfb of one's own on a free display (-displayfd): for tests that kill
-// the server under a running program. Stopped (SIGTERM) when destroyed.
+// An Xvfb of one's own on a free display (-displayfd). Stopped (SIGTERM) when destroyed.
 class Xvfb {
  public:
   Xvfb() = default;
@@ -133,10 +115,8 @@ class Xvfb {
     display_ = ":" + number;
     return display_;
   }
-  // Ends the server with `signal` and waits for it. A server killed with
-  // SIGKILL leaves its lock file behind, which the next Xvfb on that number
-  // finds stale and takes over; removing it here could remove a newer
-  // server's.
+  // Ends the server with `signal` and waits for it. A lock file left by SIGKILL is taken over by the next Xvfb
+  // on that number; removing it here could remove a newer server's.
   void kill(int signal) {
     if (pid_ <= 0) return;
     ::kill(pid_, signal);
@@ -150,8 +130,7 @@ class Xvfb {
   std::string display_;
 };
 
-// One Xvfb for a test suite: start() in SetUpTestSuite, stop() in
-// TearDownTestSuite. Sets DISPLAY for the test process and its children.
+// One Xvfb for a test suite: start() in SetUpTestSuite, stop() in TearDownTestSuite. Sets DISPLAY.
 class XvfbServer {
  public:
   static std::string start(const char* screen = "1280x800x24") {
@@ -173,11 +152,15 @@ class XvfbServer {
   }
 };
 
-// The first visible window whose name is exactly `name` (waits for it), or 0.
+// The first visible window on $DISPLAY whose name is exactly `name` (waits for it), or 0.
 inline unsigned long windowNamed(const std::string& name) {
-  return std::strtoul(
-      firstLineOf("timeout 15 xdotool search --sync --onlyvisible --name '^" + name + "$' 2>/dev/null").c_str(),
-      nullptr, 10);
+  const std::string command = "timeout 15 xdotool search --sync --onlyvisible --name '^" + name + "$' 2>/dev/null";
+  char line[64] = {0};
+  if (FILE* f = ::popen(command.c_str(), "r")) {
+    if (!std::fgets(line, sizeof line, f)) line[0] = 0;
+    ::pclose(f);
+  }
+  return std::strtoul(line, nullptr, 10);
 }
 
 }  // namespace qtest

