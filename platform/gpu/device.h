@@ -74,7 +74,6 @@ namespace testing {
 void setSystemDeviceUnavailable(bool unavailable);
 void failNextCommandBuffers(int n);
 void failNextEncoders(int n);
-void failNextDrawables(int n);
 void failNextTextures(int n);
 }  // namespace testing
 

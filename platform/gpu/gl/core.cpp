@@ -14,7 +14,7 @@ std::atomic<bool> noBgraExtensions{false};
 std::atomic<bool> noClipControl{false};
 }
 
-std::atomic<int> seamCommandBuffers{0}, seamEncoders{0}, seamDrawables{0}, seamTextures{0};
+std::atomic<int> seamCommandBuffers{0}, seamEncoders{0}, seamTextures{0};
 
 void countGLObjects(int delta) { liveObjects.fetch_add(delta); }
 
@@ -99,7 +99,6 @@ namespace plat::gpu::testing {
 
 void failNextCommandBuffers(int n) { detail::seamCommandBuffers = n; }
 void failNextEncoders(int n) { detail::seamEncoders = n; }
-void failNextDrawables(int n) { detail::seamDrawables = n; }
 void failNextTextures(int n) { detail::seamTextures = n; }
 void pretendNoBgraExtensions(bool pretend) { detail::noBgraExtensions = pretend; }
 void pretendNoClipControl(bool pretend) { detail::noClipControl = pretend; }

@@ -70,7 +70,7 @@ bool takeSeam(std::atomic<int>& counter);
 // Tells the error sink that a GPU object was refused (kind Gpu) and gives
 // the null that the refusing operation returns.
 std::nullptr_t refuse(const char* origin, std::string message);
-extern std::atomic<int> seamCommandBuffers, seamEncoders, seamDrawables, seamTextures;
+extern std::atomic<int> seamCommandBuffers, seamEncoders, seamTextures;
 
 // Clears pending GL errors; GL reports only the first one otherwise.
 inline void clearGLErrors() {
