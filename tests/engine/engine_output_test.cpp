@@ -1,6 +1,5 @@
-// The engine program's output going nowhere: a reader that went away (a pipe with no reader, as behind
-// `| head -0`) or a full disk on standard output is a write failure the program reports with status 1, never a
-// death by SIGPIPE (status 141) nor a success.
+// Output into a pipe with no reader (`| head -0`) or a full disk is a write failure reported with status 1,
+// never a death by SIGPIPE (status 141) nor a success.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,6 +1,5 @@
 // Stand-in module: "TickView" writes what the host did to it into $QUELLTRINE_TEST_REPORT and offers an
 // options window with a slider and a "Fertig" button.
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,16 +31,10 @@ class TickView : public ScreenSaverView {
   ~TickView() override { released = 1; report(); }
   std::shared_ptr<Layer> makeBackingLayer() override { return std::make_shared<RecordingLayer>(); }
   void stopAnimation() override { ScreenSaverView::stopAnimation(), ++stops, report(); }
-  // $QUELLTRINE_TEST_SLOW_TICK makes frames slower than a tick period. $QUELLTRINE_TEST_STUCK_TICK=N makes the
-  // N-th frame never return, spinning at full CPU like a present looping on a dead X connection.
+  // $QUELLTRINE_TEST_SLOW_TICK makes frames slower than a tick period.
   void animateOneFrame() override {
     if (std::getenv("QUELLTRINE_TEST_SLOW_TICK")) usleep(50000);
     ++ticks, report();
-    const char* stuck = std::getenv("QUELLTRINE_TEST_STUCK_TICK");
-    if (stuck && ticks == std::atol(stuck)) {
-      std::atomic<unsigned long> spin{0};  // a side effect: the loop may not be optimised away
-      for (;;) spin.fetch_add(1, std::memory_order_relaxed);
-    }
   }
   bool hasConfigureSheet() const override { return true; }
   std::shared_ptr<Window> configureSheet() override {

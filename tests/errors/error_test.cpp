@@ -1,5 +1,4 @@
-// An Error's one-line text, and the sink hearing each failure once, also when the module drops it.
-#include <gmock/gmock.h>
+// The sink hears each failure once, also when the module drops it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,7 +8,6 @@
 #include "platform/error_sink.h"
 #include "platform/gpu/device.h"
 #include "platform/image/image.h"
-#include "platform/sys/fs.h"
 #include "playlist/texture_loading.h"
 #include "sys/temp_env.h"
 #include "sys/test_random.h"
@@ -21,23 +19,13 @@ using plat::ErrorKind;
 
 struct Recorder final : plat::ErrorSink {
   void failed(const Error& e) override { failures.push_back(e); }
-  void listedFolder(const std::string& folder, std::size_t n) override { listings.emplace_back(folder, n); }
   std::vector<std::string> paths() const {
     std::vector<std::string> out;
     for (const auto& f : failures) out.push_back(f.path);
     return out;
   }
   std::vector<Error> failures;
-  std::vector<std::pair<std::string, std::size_t>> listings;
 };
-
-TEST(Error, TextIsOneLineWithThePathFirst) {
-  EXPECT_EQ((Error{ErrorKind::Picture, "png", "IDAT: CRC error", "/p/a.png"}).text(), "/p/a.png: IDAT: CRC error");
-  // A shader log of several lines, as GL writes them.
-  const Error log{ErrorKind::ShaderLibrary, "pipeline",
-                  "'v_fullscreen' and 'f_present' do not link: \n  0:3(1): error: x \r\n\n0:4(2): error: y\n", {}};
-  EXPECT_EQ(log.text(), "'v_fullscreen' and 'f_present' do not link: 0:3(1): error: x; 0:4(2): error: y");
-}
 
 static_assert(!std::is_convertible_v<std::nullptr_t, plat::ErrorOr<std::shared_ptr<int>>>,
               "a null pointer must not pass for a success");
@@ -51,19 +39,6 @@ class ErrorSinkTest : public ::testing::Test {
   std::shared_ptr<Recorder> heard_ = std::make_shared<Recorder>();
   plat::ScopedErrorSink scope_{heard_};
 };
-
-TEST_F(ErrorSinkTest, FolderListingsAreHeardButNotTheLayersOwnHousekeeping) {
-  write("a.jpg", "x");
-  write("b.txt", "x");
-  EXPECT_FALSE(plat::sys::listDirectoryNames(dir_ / "missing"));
-  EXPECT_EQ(heard_->paths(), std::vector<std::string>{dir_ / "missing"});
-  EXPECT_TRUE(plat::sys::listDirectoryNames(dir_.path()));
-  EXPECT_EQ(heard_->listings, (std::vector<std::pair<std::string, std::size_t>>{{dir_.path(), 2}}));
-  EXPECT_TRUE(plat::sys::detail::readDirectoryNames(dir_.path()));
-  EXPECT_FALSE(plat::sys::detail::readDirectoryNames(dir_ / "missing"));
-  EXPECT_EQ(heard_->listings.size(), 1u) << "the store tidying its folder is no picture folder";
-  EXPECT_EQ(heard_->failures.size(), 1u) << "nor its failure";
-}
 
 TEST_F(ErrorSinkTest, APictureThatFailsIsHeardOnceWithItsFileWhicheverStepFails) {
   // A PNG cut off after its header: it opens, and fails when a crop of it is decoded.

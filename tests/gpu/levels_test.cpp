@@ -1,4 +1,4 @@
-// Mipmap levels of a loaded picture, the reuse of a released picture texture.
+// Mipmap levels of a loaded picture, the reuse of a released picture texture, sizes refused before decoding.
 #include <cmath>
 
 #include "gpu/gpu_fixture.h"
@@ -38,6 +38,9 @@ double worstMiss(const Bytes& above, std::size_t aw, std::size_t ah, const Bytes
 }
 
 // Odd sides, sides of one, strips that split the row pairs, both channel orders, both texel paths.
+INSTANTIATE_TEST_SUITE_P(Texels, GpuBoth, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "RgbaFallback" : "Bgra"; });
+
 TEST_P(GpuBoth, LoadedPictureLevelsAreBoxAveragesOfTheLevelAbove) {
   TextureLoader loader(device);
   for (auto [w, h] : std::vector<std::pair<int, int>>{{67, 41}, {64, 1}, {1, 9}})
@@ -101,6 +104,18 @@ TEST_F(GpuTest, AReleasedPictureTextureIsFilledAgainForTheNextPictureOfItsSize) 
   EXPECT_EQ(liveGLObjectCount(), one) << "one spare at most";
   loader.reset();
   EXPECT_EQ(liveGLObjectCount(), start) << "the spare goes with its loader";
+}
+
+// A picture wider or taller than the GPU allows is refused without decoding it (no huge allocation).
+TEST_F(GpuTest, LoaderRefusesImpossibleSizesBeforeDecoding) {
+  TextureLoader loader(device);
+  const int tooBig = static_cast<int>(device->limits().maxTextureSize) + 1;
+  for (auto [w, h] : std::vector<std::pair<int, int>>{{tooBig, 2}, {3, tooBig}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    RowsImage image(w, h, 12, PixelOrder::BGRA, Bytes(24, 0x40));
+    EXPECT_FALSE(loader.newTextureWithImage(image, {}));
+    EXPECT_EQ(image.decodes, 0);
+  }
 }
 
 }  // namespace

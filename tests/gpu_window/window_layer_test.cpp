@@ -1,8 +1,8 @@
 // The layer on a real X window under Xvfb: the frame shows upright drawn in place, blitted, scaled and after a
-// resize, with the driver's clip control and without it; the overlay goes over it.
+// resize, with the driver's clip control and without it.
 #include <unistd.h>
 
-#include <array>
+#include <tuple>
 
 #include "gpu/gpu_fixture.h"
 #include "support/xvfb_session.h"
@@ -125,46 +125,5 @@ TEST_P(WindowLayerTest, PresentShowsTheFrameUprightInPlaceBlittedScaledAndResize
 }
 INSTANTIATE_TEST_SUITE_P(Origin, WindowLayerTest, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "VertexFlip" : "ClipControl"; });
-
-OverlayImage filled(std::size_t width, std::size_t height, std::array<std::uint8_t, 4> bgra) {
-  OverlayImage image{width, height, {}};
-  for (std::size_t i = 0; i < width * height; ++i) image.pixels.insert(image.pixels.end(), bgra.begin(), bgra.end());
-  return image;
-}
-
-// The host's pictures go over the presented frame at their anchors, blended where half transparent.
-TEST_P(WindowLayerTest, OverlayIsBlendedOverThePresentedFrameAtItsAnchors) {
-  auto overlay = std::make_shared<Overlay>();
-  layer_.setOverlay(overlay);
-  ASSERT_TRUE(overlay->setImage(OverlayAnchor::BottomLeft, filled(10, 6, {0, 255, 0, 255}), 4));
-  ASSERT_TRUE(overlay->setImage(OverlayAnchor::TopRight, filled(8, 8, {128, 128, 128, 128}), 2));
-  ASSERT_TRUE(overlay->setImage(OverlayAnchor::Centre, filled(2, 2, {255, 255, 255, 255})));
-  OverlayImage broken = filled(4, 4, {0, 0, 0, 255});
-  broken.pixels.resize(10);
-  EXPECT_FALSE(overlay->setImage(OverlayAnchor::TopLeft, broken)) << "bytes that do not match the size";  // no overread
-  drawAndExpectUprightHalves("three pictures", 200, 120);  // the corners the halves test reads stay uncovered
-
-  // Bottom-left: x 4..13, rows 110..115 from the top.
-  EXPECT_EQ(pixelAt(4, 115), 0x00ff00ul);
-  EXPECT_EQ(pixelAt(13, 110), 0x00ff00ul);
-  EXPECT_EQ(pixelAt(3, 112), 0x0000fful) << "left of it";
-  EXPECT_EQ(pixelAt(8, 116), 0x0000fful) << "below it";
-  // Top-right, half-transparent white over red: x 190..197, rows 2..9.
-  const unsigned long blended = pixelAt(193, 5);
-  EXPECT_GE(blended >> 16, 0xfdul);
-  EXPECT_NEAR(static_cast<double>((blended >> 8) & 0xff), 128.0, 2.0);
-  EXPECT_NEAR(static_cast<double>(blended & 0xff), 128.0, 2.0);
-  EXPECT_EQ(pixelAt(99, 59), 0xfffffful) << "the centre";
-
-  // A new picture in place of the old, then none; the layer lets go (TearDown counts the GL objects).
-  overlay->setImage(OverlayAnchor::BottomLeft, filled(3, 3, {0, 0, 255, 255}), 4);
-  drawAndExpectUprightHalves("a new picture", 200, 120);
-  EXPECT_EQ(pixelAt(5, 114), 0xff0000ul) << "the new picture in red";
-  EXPECT_EQ(pixelAt(8, 112), 0x0000fful) << "the old one gone";
-  overlay->clear(OverlayAnchor::TopRight);
-  drawAndExpectUprightHalves("a picture cleared", 200, 120);
-  EXPECT_EQ(pixelAt(193, 5), 0xff0000ul);
-  layer_.setOverlay(nullptr);
-}
 
 }  // namespace

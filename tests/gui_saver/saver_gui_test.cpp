@@ -1,41 +1,36 @@
-// The real saver under Xvfb in foreign windows, as xscreensaver's daemon and settings tool start it.
+// The real saver under Xvfb in foreign windows, as xscreensaver's daemon and settings tool start it, and when
+// something is wrong: then it says why in one line, and nothing a decoding library says by itself reaches stderr.
 #include <sys/wait.h>
 
-#include <filesystem>
+#include <iterator>
 #include <regex>
 #include <sstream>
 
 #include <gmock/gmock.h>
 
-#include "host/settings.h"
-#include "support/render_fixture.h"
-#include "support/xvfb_session.h"
 #include "support/x_pictures.h"  // last: it brings in Xlib
 
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
 
 std::vector<std::string> words(const std::string& text) {
-  std::vector<std::string> out;
   std::istringstream in(text);
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
+  return {std::istream_iterator<std::string>(in), {}};
 }
 
 // The command lines xscreensaver builds from our settings entry: the <command> arguments, alone and with each
-// <boolean>'s arg-set or arg-unset. Any other argument-bearing element fails the test, so that a new one is not
-// left out silently.
+// <boolean>'s arg-set or arg-unset. Any other argument-bearing element fails, so that none is left out silently.
 std::vector<std::vector<std::string>> commandLinesOfSettingsEntry(const std::string& xml) {
-  std::vector<std::string> base;
+  std::string base;
   const std::regex command(R"re(<command\s+arg="([^"]*)")re"), choice(R"re(arg-(?:un)?set="([^"]*)")re");
-  for (std::sregex_iterator m(xml.begin(), xml.end(), command), end; m != end; ++m) {
-    for (auto& w : words((*m)[1])) base.push_back(w);
-  }
-  std::vector<std::vector<std::string>> lines{base};
+  for (std::sregex_iterator m(xml.begin(), xml.end(), command), end; m != end; ++m) base += " " + (*m)[1].str();
+  std::vector<std::vector<std::string>> lines{words(base)};
   for (std::sregex_iterator m(xml.begin(), xml.end(), choice), end; m != end; ++m) {
-    lines.push_back(base);
-    for (auto& w : words((*m)[1])) lines.back().push_back(w);
+    lines.push_back(words(base + " " + (*m)[1].str()));
   }
   for (const char* other : {"<number", "<select", "<string", "<file"}) {
     EXPECT_EQ(xml.find(other), std::string::npos) << other << " needs a place in this test";
@@ -43,11 +38,7 @@ std::vector<std::vector<std::string>> commandLinesOfSettingsEntry(const std::str
   return lines;
 }
 
-class ForeignWindows : public ::testing::Test {
- public:
-  static void SetUpTestSuite() { ASSERT_FALSE(qtest::XvfbServer::start().empty()) << "Xvfb did not start"; }
-  static void TearDownTestSuite() { qtest::XvfbServer::stop(); }
-
+class Saver : public qtest::XSuite {
  protected:
   struct Run {
     std::string name;
@@ -55,39 +46,19 @@ class ForeignWindows : public ::testing::Test {
     pid_t pid = -1;
   };
 
-  void SetUp() override {
-    env_.set("HOME", dir_ / "home");
-    env_.set("XDG_CONFIG_HOME", dir_ / "config");
-    env_.set("LIBGL_ALWAYS_SOFTWARE", "1");
-    env_.unset("XSCREENSAVER_WINDOW");
-    std::filesystem::create_directories(dir_ / "pictures");
-    qtest::writePattern(dir_ / "pictures/a.png", 320, 200, 0);
-    qtest::writePattern(dir_ / "pictures/b.png", 300, 240, 20);
-    quelltrine::settings::storeImageFolder(dir_ / "pictures");
-    ASSERT_NE(display_ = XOpenDisplay(qtest::XvfbServer::display().c_str()), nullptr);
-  }
   void TearDown() override {
     for (auto& r : runs_) {
       if (r.pid > 0) ::kill(r.pid, SIGKILL), ::waitpid(r.pid, nullptr, 0);
     }
-    if (display_) XCloseDisplay(display_);
-  }
-
-  Window makeWindow(int x, int y, unsigned w, unsigned h) {
-    Window win = XCreateSimpleWindow(display_, DefaultRootWindow(display_), x, y, w, h, 0, 0, 0);
-    XMapWindow(display_, win);
-    XSync(display_, False);
-    return win;
+    XSuite::TearDown();
   }
   static std::string hexId(Window w) {
     char id[32];
     std::snprintf(id, sizeof id, "0x%lx", w);
     return id;
   }
-  // args follow --bundle; env as for qtest::spawn (an empty value unsets).
-  void start(std::string name, Window w, std::vector<std::string> args, std::map<std::string, std::string> env) {
-    args.insert(args.begin(), {QUELLTRINE_ENGINE, "--bundle", QUELLTRINE_BUNDLE_DIR});
-    runs_.push_back({std::move(name), w, qtest::spawn(args, env)});
+  void start(std::string name, Window w, const std::vector<std::string>& args, std::map<std::string, std::string> env) {
+    runs_.push_back({std::move(name), w, saver(args, env)});
   }
   // White pixels, as overlay text has them, in the bottom-left corner of a window `width` x `height`.
   int whiteInBottomLeft(Window w, int width, int height) {
@@ -99,13 +70,11 @@ class ForeignWindows : public ::testing::Test {
     return n;
   }
 
-  qtest::TempDir dir_;
-  qtest::EnvGuard env_;
-  Display* display_ = nullptr;
   std::vector<Run> runs_;
 };
 
-TEST_F(ForeignWindows, EveryCommandLineOfTheSettingsEntryDrawsAndKeepsRunning) {
+TEST_F(Saver, EveryCommandLineOfTheSettingsEntryDrawsAndKeepsRunning) {
+  choosePatterns(320, 200);
   const auto lines =
       commandLinesOfSettingsEntry(qtest::readFile(std::string(QUELLTRINE_SOURCE_DIR) + "/data/quelltrine.xml"));
   EXPECT_THAT(lines, ::testing::Contains(std::vector<std::string>{"--root", "--fps"}));
@@ -141,11 +110,10 @@ TEST_F(ForeignWindows, EveryCommandLineOfTheSettingsEntryDrawsAndKeepsRunning) {
 }
 
 // The frame rate shows in the bottom-left corner over a dark picture, and only with --fps.
-TEST_F(ForeignWindows, FpsShowsTheFrameRateOverThePicture) {
-  const std::string dark = dir_ / "dark";
-  std::filesystem::create_directories(dark);
-  qtest::writeSolidPng(dark + "/night.png", 64, 40, {20, 24, 40});
-  quelltrine::settings::storeImageFolder(dark);
+TEST_F(Saver, FpsShowsTheFrameRateOverThePicture) {
+  fs::create_directories(dir_ / "dark");
+  qtest::writeSolidPng(dir_ / "dark/night.png", 64, 40, {20, 24, 40});
+  quelltrine::settings::storeImageFolder(dir_ / "dark");
   constexpr int kW = 480, kH = 300;
   Window with = makeWindow(0, 0, kW, kH), without = makeWindow(0, kH + 20, kW, kH);
   start("--fps", with, {"--root", "--fps"}, {{"XSCREENSAVER_WINDOW", hexId(with)}});
@@ -157,6 +125,54 @@ TEST_F(ForeignWindows, FpsShowsTheFrameRateOverThePicture) {
   }
   EXPECT_GE(text, 200) << "the text of the frame rate";
   EXPECT_LT(whiteInBottomLeft(without, kW, kH), 10) << "no text without --fps";
+}
+
+TEST_F(Saver, WithoutAGpuEveryModeEndsAtOnceWithOneLineSayingWhy) {
+  Window foreign = makeWindow(0, 0, 320, 200);
+  env_.set("__EGL_VENDOR_LIBRARY_FILENAMES", "/nonexistent.json");
+  const struct {
+    const char* mode;
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+  } modes[] = {{"own window", {}, {}},
+               {"root window", {"-root"}, {}},
+               {"xscreensaver's window", {}, {{"XSCREENSAVER_WINDOW", std::to_string(foreign)}}},
+               {"offscreen PNG", {"render-png", dir_ / "out.png"}, {{"DISPLAY", ""}}}};
+  for (const auto& m : modes) {
+    SCOPED_TRACE(m.mode);
+    EXPECT_EQ(qtest::waitEnd(saver(m.args, m.env), 10s), "exit 1");
+    EXPECT_THAT(errLines(), ElementsAre(HasSubstr("GPU")));
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "out.png"));
+  XWindowAttributes a{};
+  EXPECT_NE(XGetWindowAttributes(display_, foreign, &a), 0) << "the foreign window is left as it was";
+}
+
+TEST_F(Saver, ABundleWithoutItsShaderLibraryEndsWithOneLineNamingIt) {
+  const std::string bundle = qtest::makeBundle(dir_ / "Missing.saver", "");
+  fs::copy_file(std::string(QUELLTRINE_BUNDLE_DIR) + "/Contents/MacOS/QuelltrineSaver",
+                bundle + "/Contents/MacOS/QuelltrineSaver");
+  EXPECT_EQ(qtest::waitEnd(saver({}, {}, bundle), 10s), "exit 1");
+  EXPECT_THAT(errLines(), ElementsAre(HasSubstr("default.glsllib")));
+}
+
+TEST_F(Saver, APictureFolderWithoutPicturesIsNamedOnce) {
+  const std::string broken = dir_ / "broken";
+  fs::create_directories(broken);
+  std::ofstream(broken + "/a.jpg") << "not a picture";
+  std::ofstream(broken + "/b.png") << "\x89PNG\r\n\x1a\n cut off";
+  // The HEIF decoder prints "SPS error: ..." about this one by itself.
+  fs::copy_file(QUELLTRINE_SOURCE_DIR "/tests/image/fixtures/heif-sps-error.heic", broken + "/c.heic");
+  for (const std::string& folder : {std::string(dir_ / "gone"), broken}) {
+    SCOPED_TRACE(folder);
+    quelltrine::settings::storeImageFolder(folder);
+    const pid_t pid = saver({});
+    for (int i = 0; i < 300 && errLines().empty(); ++i) std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(1s);  // time to say it twice
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(qtest::waitEnd(pid, 10s), "killed by SIGTERM") << "the saver keeps running until it is ended";
+    EXPECT_THAT(errLines(), ElementsAre(HasSubstr(folder)));
+  }
 }
 
 }  // namespace

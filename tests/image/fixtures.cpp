@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include <jpeglib.h>
 
@@ -32,7 +33,6 @@ void append(Bytes* out, const void* data, std::size_t size) {
   out->insert(out->end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
 }
 
-// A PNG writer appending to `out`; the caller destroys it.
 std::pair<png_structp, png_infop> pngWriter(Bytes* out) {
   png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(p);
@@ -84,29 +84,17 @@ Bytes jpeg(const Bytes& rgba, int width, int height, JpegKind kind, int quality)
   unsigned char* out = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&c, &out, &size);
-  const bool cmyk = kind == JpegKind::CmykAdobe || kind == JpegKind::CmykPlain;
   c.image_width = JDIMENSION(width);
   c.image_height = JDIMENSION(height);
   c.input_components = 4;
-  c.in_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+  c.in_color_space = JCS_EXT_RGBA;
   jpeg_set_defaults(&c);
   if (kind == JpegKind::Grey) jpeg_set_colorspace(&c, JCS_GRAYSCALE);
   if (kind == JpegKind::Progressive) jpeg_simple_progression(&c);
-  if (kind == JpegKind::CmykPlain) c.write_Adobe_marker = FALSE;
   jpeg_set_quality(&c, quality, TRUE);
   jpeg_start_compress(&c, TRUE);
-  Bytes row(std::size_t(width) * 4);
   while (c.next_scanline < c.image_height) {
-    const std::uint8_t* in = rgba.data() + std::size_t(c.next_scanline) * row.size();
-    std::copy(in, in + row.size(), row.begin());
-    for (std::size_t i = 0; cmyk && i < row.size(); i += 4) {  // inks; Adobe's marker: 255 means none
-      const int most = std::max({in[i], in[i + 1], in[i + 2]}), black = 255 - most;
-      for (std::size_t k = 0; k < 4; ++k) {
-        const int ink = k == 3 ? black : most == 0 ? 0 : (most - in[i + k]) * 255 / most;
-        row[i + k] = std::uint8_t(kind == JpegKind::CmykAdobe ? 255 - ink : ink);
-      }
-    }
-    JSAMPROW rows[1] = {row.data()};
+    JSAMPROW rows[1] = {const_cast<std::uint8_t*>(rgba.data()) + std::size_t(c.next_scanline) * std::size_t(width) * 4};
     jpeg_write_scanlines(&c, rows, 1);
   }
   jpeg_finish_compress(&c);
@@ -119,45 +107,22 @@ Bytes jpeg(const Bytes& rgba, int width, int height, JpegKind kind, int quality)
 Bytes png(const Bytes& rgba, int width, int height, PngKind kind) {
   Bytes out;
   auto [p, info] = pngWriter(&out);
-  int type = PNG_COLOR_TYPE_RGB, channels = 3, depth = 8;
-  if (kind == PngKind::Rgba || kind == PngKind::Rgba16) type = PNG_COLOR_TYPE_RGB_ALPHA, channels = 4;
-  if (kind == PngKind::GreyAlpha) type = PNG_COLOR_TYPE_GRAY_ALPHA, channels = 2;
-  if (kind == PngKind::Grey1) type = PNG_COLOR_TYPE_GRAY, channels = 1, depth = 1;
-  if (kind == PngKind::PaletteAlpha) type = PNG_COLOR_TYPE_PALETTE, channels = 1;
-  if (kind == PngKind::Rgba16) depth = 16;
-  png_set_IHDR(p, info, png_uint_32(width), png_uint_32(height), depth, type,
+  const std::size_t channels = kind == PngKind::Rgba ? 4 : 3;
+  png_set_IHDR(p, info, png_uint_32(width), png_uint_32(height), 8,
+               channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                kind == PngKind::RgbInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, 0, 0);
-  if (type == PNG_COLOR_TYPE_PALETTE) {  // the quadrant colours, the bottom two with the pattern's alpha
-    const png_color colours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
-    const png_byte alphas[4] = {255, 255, rgba.back(), rgba.back()};
-    png_set_PLTE(p, info, colours, 4);
-    png_set_tRNS(p, info, alphas, 4, nullptr);
-  }
   png_write_info(p, info);
-  if (depth == 1) png_set_packing(p);
-  const std::size_t sample = depth == 16 ? 2 : 1, stride = std::size_t(width) * std::size_t(channels) * sample;
-  Bytes image(stride * std::size_t(height));
+  Bytes image;
+  for (std::size_t i = 0; i < rgba.size(); ++i) if (i % 4 < channels) image.push_back(rgba[i]);
   std::vector<png_bytep> rows;
-  for (int y = 0; y < height; ++y) {
-    rows.push_back(image.data() + std::size_t(y) * stride);
-    for (int x = 0; x < width; ++x) {
-      const std::uint8_t* s = rgba.data() + (std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4;
-      const auto luma = std::uint8_t((77u * s[0] + 150u * s[1] + 29u * s[2] + 128u) >> 8);
-      std::uint8_t v[4] = {s[0], s[1], s[2], s[3]};
-      if (channels <= 2) v[0] = depth == 1 ? luma > 127 : luma, v[1] = s[3];
-      if (type == PNG_COLOR_TYPE_PALETTE) v[0] = std::uint8_t((y < height / 2 ? 0 : 2) + (x < width / 2 ? 0 : 1));
-      for (std::size_t ch = 0; ch < std::size_t(channels) * sample; ++ch) {
-        rows.back()[std::size_t(x) * std::size_t(channels) * sample + ch] = v[ch / sample];  // 16-bit: v * 257
-      }
-    }
-  }
+  for (int y = 0; y < height; ++y) rows.push_back(image.data() + std::size_t(y * width) * channels);
   png_write_image(p, rows.data());
   png_write_end(p, info);
   png_destroy_write_struct(&p, &info);
   return out;
 }
 
-Bytes tiff(const Bytes& rgba, int width, int height, int orientation, bool tiled) {
+Bytes tiff(const Bytes& rgba, int width, int height, int orientation) {
   char path[] = "/tmp/quelltrine-fixture-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return {};
@@ -174,26 +139,8 @@ Bytes tiff(const Bytes& rgba, int width, int height, int orientation, bool tiled
                           {TIFFTAG_SUBFILETYPE, page == 0 ? 0 : FILETYPE_PAGE}}) {
       TIFFSetField(tif, std::uint32_t(tag), v);
     }
-    if (!tiled) {
-      TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 8);
-      for (int y = 0; y < height; ++y) TIFFWriteScanline(tif, &rgb[std::size_t(y * width * 3)], std::uint32_t(y), 0);
-    } else {
-      constexpr int kTile = 16;
-      TIFFSetField(tif, TIFFTAG_TILEWIDTH, kTile);
-      TIFFSetField(tif, TIFFTAG_TILELENGTH, kTile);
-      Bytes tile(kTile * kTile * 3);
-      for (int ty = 0; ty < height; ty += kTile) {
-        for (int tx = 0; tx < width; tx += kTile) {
-          std::fill(tile.begin(), tile.end(), 0);
-          for (int y = ty; y < std::min(height, ty + kTile); ++y) {
-            for (int x = tx; x < std::min(width, tx + kTile); ++x) {
-              std::memcpy(&tile[std::size_t(((y - ty) * kTile + (x - tx)) * 3)], &rgb[std::size_t((y * width + x) * 3)], 3);
-            }
-          }
-          TIFFWriteTile(tif, tile.data(), std::uint32_t(tx), std::uint32_t(ty), 0, 0);
-        }
-      }
-    }
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 8);
+    for (int y = 0; y < height; ++y) TIFFWriteScanline(tif, &rgb[std::size_t(y * width * 3)], std::uint32_t(y), 0);
     std::fill(rgb.begin(), rgb.end(), 0);
     TIFFWriteDirectory(tif);
   }
@@ -209,7 +156,6 @@ Bytes heic(const Bytes& rgba, int width, int height, int orientation, int qualit
   heif_encoder* encoder = nullptr;
   if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code == heif_error_Ok) {
     heif_encoder_set_lossy_quality(encoder, quality);
-    // Large pictures (benchmark inputs) are encoded fast rather than small.
     if (std::int64_t{width} * height > 1000000) heif_encoder_set_parameter(encoder, "preset", "ultrafast");
     heif_image* image = nullptr;
     heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
@@ -281,15 +227,12 @@ std::vector<std::pair<std::string, Bytes>> all() {
   const Bytes q = quadrants(w, h), t = quadrants(w, h, 128);
   std::vector<std::pair<std::string, Bytes>> out = {
       {"baseline.jpg", jpeg(q, w, h, JpegKind::Baseline)}, {"progressive.jpg", jpeg(q, w, h, JpegKind::Progressive)},
-      {"grey.jpg", jpeg(q, w, h, JpegKind::Grey)}, {"cmyk-adobe.jpg", jpeg(q, w, h, JpegKind::CmykAdobe)},
-      {"cmyk-plain.jpg", jpeg(q, w, h, JpegKind::CmykPlain)}, {"rgb.png", png(q, w, h, PngKind::Rgb)},
-      {"rgba.png", png(t, w, h, PngKind::Rgba)}, {"grey1.png", png(q, w, h, PngKind::Grey1)},
-      {"grey-alpha.png", png(t, w, h, PngKind::GreyAlpha)}, {"palette-alpha.png", png(t, w, h, PngKind::PaletteAlpha)},
-      {"rgba16.png", png(t, w, h, PngKind::Rgba16)}, {"two-pages.tiff", tiff(q, w, h)},
+      {"grey.jpg", jpeg(q, w, h, JpegKind::Grey)}, {"rgb.png", png(q, w, h, PngKind::Rgb)},
+      {"rgba.png", png(t, w, h, PngKind::Rgba)}, {"two-pages.tiff", tiff(q, w, h)},
       {"bottom-up.tiff", tiff(q, w, h, 4)}, {"plain.heic", heic(q, w, h)}, {"rotated.heic", heic(q, w, h, 6)},
       {"rgb.bmp", bmp(q, w, h, false)}, {"rgba.bmp", bmp(t, w, h, true)},
-      {"interlaced.png", png(q, w, h, PngKind::RgbInterlaced)}, {"tiled.tiff", tiff(q, w, h, 1, true)}};
-  Bytes jpg = out[0].second, rgb = out[5].second, tif = out[11].second, heif = out[13].second, bitmap = out[15].second;
+      {"interlaced.png", png(q, w, h, PngKind::RgbInterlaced)}};
+  Bytes jpg = out[0].second, rgb = out[3].second, tif = out[5].second, heif = out[7].second, bitmap = out[9].second;
   out.emplace_back("truncated.jpg", Bytes(jpg.begin(), jpg.begin() + long(jpg.size() / 2)));
   out.emplace_back("truncated.png", Bytes(rgb.begin(), rgb.begin() + long(rgb.size() / 2)));
   out.emplace_back("huge-header.png", pngHeaderOnly(100000, 100000));
@@ -316,6 +259,16 @@ std::vector<std::pair<std::string, Bytes>> all() {
     }
   }
   out.emplace_back("huge.tiff", tif);
+  Bytes rle(54 + 4 * 256 + 2, 0);  // an RLE8 BMP of 16384 x 16384 whose only run ends the picture
+  rle[0] = 'B', rle[1] = 'M', rle.back() = 1;
+  for (auto [at, v, n] : {std::tuple{2, 1080u, 4}, {10, 1078u, 4}, {14, 40u, 4}, {18, 16384u, 4}, {22, 16384u, 4},
+                          {26, 1u, 2}, {28, 8u, 2}, {30, 1u, 4}}) {
+    put(rle, std::size_t(at), v, n, false);
+  }
+  out.emplace_back("rle-bomb.bmp", rle);
+  put(rle, 18, 64, 4, false);
+  put(rle, 22, std::uint32_t(-48), 4, false);  // top-down, which run-length pictures cannot be
+  out.emplace_back("rle-top-down.bmp", rle);
   out.emplace_back("empty.jpg", Bytes{});
   out.emplace_back("text.jpg", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
   return out;

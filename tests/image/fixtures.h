@@ -21,20 +21,17 @@ inline constexpr Rgba kTopLeft{255, 0, 0, 255}, kTopRight{0, 255, 0, 255}, kBott
 Bytes quadrants(int width, int height, std::uint8_t alpha = 255);
 Bytes gradient(int width, int height);  // compresses like a photograph
 
-enum class JpegKind { Baseline, Progressive, Grey, CmykAdobe, CmykPlain };
+enum class JpegKind { Baseline, Progressive, Grey };
 Bytes jpeg(const Bytes& rgba, int width, int height, JpegKind kind, int quality = 95);
-enum class PngKind { Rgb, Rgba, GreyAlpha, Grey1, PaletteAlpha, Rgba16, RgbInterlaced };
+enum class PngKind { Rgb, Rgba, RgbInterlaced };
 Bytes png(const Bytes& rgba, int width, int height, PngKind kind);
-// Two pages, the second all black; `orientation` tags the first. Strips of 8
-// rows, or tiles of 16 x 16.
-Bytes tiff(const Bytes& rgba, int width, int height, int orientation = 1, bool tiled = false);
+// Two pages, the second all black; `orientation` tags the first. Strips of 8 rows.
+Bytes tiff(const Bytes& rgba, int width, int height, int orientation = 1);
 // `orientation` (EXIF numbering) is stored as irot/imir. Empty without an HEVC encoder.
 Bytes heic(const Bytes& rgba, int width, int height, int orientation = 1, int quality = 90);
 Bytes bmp(const Bytes& rgba, int width, int height, bool withAlpha);
 Bytes pngHeaderOnly(std::uint32_t width, std::uint32_t height);  // valid IHDR, no usable pixels
-// An RGB PNG of black rows, as small as deflate makes it (a 16384 x 16384
-// one is about 780 KB): a picture whose decoded size is a thousand times
-// its file's.
+// An RGB PNG of black rows, as small as deflate makes it: a thousand times smaller than its pixels.
 Bytes pngOfZeros(int width, int height);
 
 // Every well-formed (64x48) and malformed fixture by name: the fuzz seed corpus.

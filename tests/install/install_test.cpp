@@ -1,7 +1,5 @@
-// The installed tree under each prefix, staged into a DESTDIR folder: every
-// file where it belongs and nothing else, a manifest that uninstalls all of
-// it, a hack link that reaches the engine, and an installed engine that
-// renders with its own bundle and platform library, also through that link.
+// The install under each prefix, staged into a DESTDIR folder: its files, manifest and hack link, and the
+// installed engine rendering with its own bundle and platform library.
 #include <filesystem>
 #include <fstream>
 
@@ -53,8 +51,7 @@ TEST(InstalledTree, HackLinkIsRelativeAndReachesTheEngine) {
   }
 }
 
-// Runs an installed program on the installed demo pictures with no display
-// and notes which shared objects the dynamic loader started.
+// Runs an installed program on the installed demo pictures with no display; notes the objects the loader started.
 class InstalledEngine : public ::testing::Test {
  protected:
   struct Render {

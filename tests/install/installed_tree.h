@@ -1,6 +1,5 @@
-// What the install tests share: the staged installs (one DESTDIR folder per
-// prefix, laid out by stage.cmake), the files an install must hold, and a
-// shell command run with its output captured.
+// The staged installs (one DESTDIR folder per prefix, laid out by stage.cmake), the files an install must
+// hold, and a shell command run with its output captured.
 #pragma once
 
 #include <sys/wait.h>
@@ -16,7 +15,6 @@
 
 namespace qtest {
 
-// The prefixes the build is installed under, as stage.cmake got them (":"-separated).
 inline std::vector<std::string> installPrefixes() {
   std::vector<std::string> prefixes;
   std::stringstream list(QUELLTRINE_INSTALL_PREFIXES);
@@ -31,7 +29,6 @@ inline std::string stageRoot(const std::string& prefix) {
   return std::string(QUELLTRINE_INSTALL_STAGE) + "/" + name;
 }
 
-// The prefix folder inside that install.
 inline std::string stagedPrefix(const std::string& prefix) { return stageRoot(prefix) + prefix; }
 
 inline std::vector<std::string> lines(const std::string& text) {

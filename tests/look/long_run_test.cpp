@@ -1,6 +1,4 @@
-// Hours of the feedback loop, compressed: 20,000 frames (5,000 under ASan) at
-// 160x100 with 3 s slots: 220 slots with random effects and mirror flags and
-// 220 picture changes, with the demo pictures and with none (the fallback).
+// Hours of the feedback loop compressed into 20,000 frames of 3 s slots, with the demo pictures and with none.
 #include <cstdio>
 
 #include "look/look_support.h"
@@ -18,8 +16,7 @@ constexpr int kW = 160, kH = 100;
 
 class LongRun : public Look {
  protected:
-  // Reads back every 50th frame after the first 10 s; `last` follows one more
-  // second without effect mid 14 s slot (a 3 s slot fades from 0.5 s on).
+  // Reads back every 50th frame after the first 10 s; `last` is one second into an effect-free 14 s slot.
   void run(const std::vector<std::string>& pictures) {
     useSamples(pictures);
     view = makeView(kW, kH);
@@ -64,8 +61,7 @@ TEST_F(LongRun, WithPicturesTheLoopNeitherWashesOutNorFadesNorFreezes) {
 
 TEST_F(LongRun, WithTheFallbackTexelAloneTheLoopStaysVioletAndAlive) {
   ASSERT_NO_FATAL_FAILURE(run({}));
-  // The texel's luminance is 21; edges dims a flat field to near black and emboss turns it grey (measured 0.4
-  // and 109) until the slot ends: the final frame is violet again.
+  // Effects may dim or grey the flat texel (measured 0.4 to 109); once the slot ends it is violet again.
   EXPECT_GT(minMean, 0.1);
   EXPECT_LT(maxMean, 130.0);
   EXPECT_LT(maxSpread, 20.0);

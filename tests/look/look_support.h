@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <optional>
 
 #include "platform/gpu/gpu.h"
 #include "support/render_fixture.h"

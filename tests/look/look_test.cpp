@@ -1,5 +1,4 @@
-// The real shader library on the software rasteriser: a contact sheet for a person to look at, and what can be
-// asserted without taste about the slot effects, the feedback and the cross-fade.
+// The real shader library on the software rasteriser: a contact sheet to look at; effects, feedback, cross-fade.
 #include <cstdio>
 #include <limits>
 

@@ -34,14 +34,5 @@ TEST(AmountConstants, TheBundledLibraryDeclaresEveryAmountOfTheTableOnce) {
   EXPECT_THAT(library, Not(HasSubstr(kAmountsMarker)));
 }
 
-TEST(AmountConstants, EveryFloatIsWrittenAsAFloatLiteralThatReadsBackTheSame) {
-  for (float v : {0.1f, 3.0f, 1e-7f, 3.4e38f}) {
-    SCOPED_TRACE(v);
-    const std::string text = glslFloat(v);
-    EXPECT_THAT(text, HasSubstr("."));  // GLSL ES takes no integer for a float constant
-    EXPECT_EQ(std::strtof(text.c_str(), nullptr), v) << text;
-  }
-}
-
 }  // namespace
 }  // namespace quelltrine

@@ -1,10 +1,7 @@
-// Random sources for tests: seeded (SplitMix64) for repeatable statistics; scripted, failing the test when it runs dry.
+// A seeded random source (SplitMix64) for repeatable statistics.
 #pragma once
 
 #include <cstdint>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/sys/random.h"
 
@@ -19,17 +16,6 @@ struct SeededRandom final : plat::sys::RandomSource {
     return z ^ (z >> 31);
   }
   std::uint64_t state;
-};
-
-struct ScriptedRandom final : plat::sys::RandomSource {
-  explicit ScriptedRandom(std::vector<std::uint64_t> w) : words(std::move(w)) {}
-  std::uint64_t next64() override {
-    if (n < words.size()) return words[n++];
-    ADD_FAILURE() << "scripted random source ran dry after " << n << " words";
-    return 0;
-  }
-  std::vector<std::uint64_t> words;
-  std::size_t n = 0;
 };
 
 }  // namespace qtest

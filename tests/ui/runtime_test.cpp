@@ -1,5 +1,4 @@
-// The object runtime and bundles: manifest, resources, loading a module.
-#include <gmock/gmock.h>
+// Bundles: the manifest, resources, loading a module.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -9,47 +8,12 @@
 #include <fstream>
 
 #include "platform/runtime/bundle.h"
-#include "platform/runtime/class_registry.h"
 
 using namespace plat::rt;
 
 namespace {
 
-using Probe = plat::ui::ScreenSaverView;
-struct Unregistered : plat::ui::Object {};
-
-ClassInfo probeClass() {
-  return ClassDefinition<Probe>("Probe")
-      .initWithFrame([](const plat::ui::Rect& r, bool p) { return std::make_shared<Probe>(r, p); })
-      .method("add:to:", [](Probe&, Args a) -> Value { return std::get<int64_t>(a[0]) + std::get<int64_t>(a[1]); })
-      .method("ping", [](Probe&, Args) -> Value { return {}; })
-      .build();
-}
-
-TEST(Runtime, RegistrationDispatchesTypedValuesAndBadCallsAreErrorValues) {
-  {
-    Registration reg(probeClass()), duplicate(probeClass());
-    auto cls = ClassRegistry::shared().lookup("Probe");
-    ASSERT_TRUE(reg.registered());
-    EXPECT_FALSE(duplicate.registered()) << "a second class of the same name";
-    ASSERT_TRUE(cls);
-    auto view = cls->initWithFrame(plat::ui::makeRect(0, 0, 960, 600), true);
-    ASSERT_TRUE(view);
-    EXPECT_EQ(send(*view, "add:to:", {std::int64_t{40}, std::int64_t{2}}), Value{std::int64_t{42}});
-    // Unknown selectors and wrong arities are error values, not crashes.
-    EXPECT_TRUE(isError(send(*view, "pong"))) << "an unknown selector";
-    EXPECT_TRUE(isError(send(*view, "add:to:", {std::int64_t{1}}))) << "one argument short";
-    EXPECT_TRUE(isError(send(*view, "ping", {true}))) << "one argument too many";
-    EXPECT_TRUE(isError(send(*std::make_shared<Unregistered>(), "ping"))) << "an object of no registered class";
-  }
-  EXPECT_EQ(ClassRegistry::shared().lookup("Probe"), nullptr);  // unregistered with its registration
-}
-
 TEST(Bundle, ManifestResourcesAndRefusals) {
-  EXPECT_EQ(parseManifest("# c\n[Bundle]\n Executable = Saver \r\n").valueOr(std::map<std::string, std::string>{}),
-            (std::map<std::string, std::string>{{"Executable", "Saver"}}));
-  EXPECT_FALSE(parseManifest("Executable=x\njunk line\n"));
-
   auto root = std::filesystem::temp_directory_path() / ("qt-bundle-" + std::to_string(::getpid()));
   auto contents = root / "B.saver/Contents";
   std::filesystem::create_directories(contents / "Resources/sub");

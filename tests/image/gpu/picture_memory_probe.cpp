@@ -28,16 +28,10 @@ long peakKilobytes() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: %s VIEW_WIDTH VIEW_HEIGHT [PICTURE]\n", argv[0]);
-    return 2;
-  }
+  if (argc < 3 || argc > 4) return 2;
   const plat::ui::Size view{std::atof(argv[1]), std::atof(argv[2])};
   auto device = plat::gpu::createSystemDefaultDevice();
-  if (!device) {
-    std::fprintf(stderr, "no GPU device\n");
-    return 2;
-  }
+  if (!device) return 2;
   plat::gpu::TextureLoader loader(device);
   quelltrine::Playlist playlist{{}, {}, 0};
   if (argc == 4) playlist = quelltrine::Playlist{{argv[3]}, {0}, 0};
