@@ -14,7 +14,7 @@ namespace gputest {
 using namespace plat::gpu;
 using Bytes = std::vector<std::uint8_t>;
 
-// A full-screen triangle with uv (0,0) at the top-left; f_halves is red above the row c (from the top), blue below;
+// A full-screen triangle with uv (0,0) at the top-left; f_copy samples tex0; f_halves is red above the row c (from the top), blue below;
 // f_down is white where uv.y and gl_FragCoord.y grow downwards and gl_FragCoord.x to the right.
 inline std::string library(const std::string& fragments) {
   return R"(
@@ -27,6 +27,8 @@ void main() {
   uv = vec2(float((gl_VertexID << 1) & 2), float(gl_VertexID & 2));
   gl_Position = vec4(uv.x * 2.0 - 1.0, 1.0 - uv.y * 2.0, 0.0, 1.0);
 }
+//@function f_copy fragment
+in vec2 uv; out vec4 color; void main() { color = texture(tex0, uv); }
 //@function f_halves fragment
 out vec4 color; void main() { color = gl_FragCoord.y < c ? vec4(1, 0, 0, 1) : vec4(0, 0, 1, 1); }
 //@function f_down fragment

@@ -106,6 +106,41 @@ TEST_F(GpuTest, AReleasedPictureTextureIsFilledAgainForTheNextPictureOfItsSize) 
   EXPECT_EQ(liveGLObjectCount(), start) << "the spare goes with its loader";
 }
 
+// Thin white lines, one in every four columns: a pass into a target a quarter of the picture's size reads
+// the level of that size (each pixel a quarter white), one into a target of its size or a row less reads
+// level 0 (the lines kept); the level follows the target back and forth.
+TEST_F(GpuTest, APassSamplesTheSmallestLevelThatCoversItsTarget) {
+  constexpr int kW = 256, kH = 128;
+  Bytes lines(kW * kH * 4);
+  for (std::size_t i = 0; i < lines.size(); ++i) lines[i] = i % 4 == 3 || (i / 4) % 4 == 0 ? 255 : 0;
+  TextureLoader loader(device);
+  auto picture = loader.newTextureWithImage(RowsImage(kW, kH, kW * 4, PixelOrder::BGRA, lines, 16), {});
+  ASSERT_TRUE(picture) << picture.error().text();
+  auto copy = pipeline(*device, *lib, "f_copy");
+  auto firstGreens = [&](std::size_t w, std::size_t h) {  // the green bytes of the target's first four pixels
+    auto d = TextureDescriptor::texture2D(PixelFormat::BGRA8Unorm, w, h, false);
+    d.usage = TextureUsage::ShaderRead | TextureUsage::RenderTarget;
+    auto target = device->newTexture(d);
+    auto buffer = queue->commandBuffer();
+    RenderPassDescriptor pass;
+    pass.colorAttachments[0].texture = target;
+    auto encoder = buffer->renderCommandEncoder(pass);
+    encoder->setRenderPipelineState(copy);
+    encoder->setFragmentTexture(*picture, 0);
+    encoder->drawPrimitives(PrimitiveType::Triangle, 0, 3);
+    encoder->endEncoding();
+    buffer->commit(), buffer->waitUntilCompleted();
+    Bytes row(16);
+    target->getBytes(row.data(), 16, makeRegion(0, 0, 4, 1), 0);
+    return std::vector<int>{row[1], row[5], row[9], row[13]};
+  };
+  using V = std::vector<int>;
+  EXPECT_EQ(firstGreens(64, 32), (V{64, 64, 64, 64})) << "a quarter: level 2";
+  EXPECT_EQ(firstGreens(256, 128), (V{255, 0, 0, 0})) << "its own size: level 0";
+  EXPECT_EQ(firstGreens(256, 127), (V{255, 0, 0, 0})) << "one row less: level 1 would not cover it";
+  EXPECT_EQ(firstGreens(64, 32), (V{64, 64, 64, 64})) << "a quarter again: back to level 2";
+}
+
 // A picture wider or taller than the GPU allows is refused without decoding it (no huge allocation).
 TEST_F(GpuTest, LoaderRefusesImpossibleSizesBeforeDecoding) {
   TextureLoader loader(device);
