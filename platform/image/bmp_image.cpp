@@ -159,6 +159,13 @@ OpenResult openRle(SharedBytes bytes) {
   // Run-length rows are stored bottom-up only; a top-down header is damaged.
   if (width <= 0 || signedHeight <= 0) return pictureError(*bytes, "bmp", "a run-length file with a bad size");
   if (!sizeAllowed(width, signedHeight)) return pictureError(*bytes, "bmp", sizeRefusal(width, signedHeight));
+  // gdk-pixbuf takes the header at its word and reads the runs from where it
+  // says they begin: both must lie in the file (a header claiming gigabytes
+  // once made it allocate that much for a 60-byte file).
+  const std::uint64_t headerSize = little(*bytes, 14, 4), offset = little(*bytes, 10, 4);
+  if (headerSize > 124 || offset < 14 + headerSize || offset >= bytes->size) {
+    return pictureError(*bytes, "bmp", "a run-length file whose header does not fit in it");
+  }
   const auto pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(signedHeight);
   if (pixels > kMostPixelsPerRleByte * bytes->size) {
     return pictureError(*bytes, "bmp",

@@ -74,6 +74,7 @@ TEST(Decode, MalformedFilesFailFastWithTheirDecodersName) {
                {"huge.tiff", "tiff", 1, "outside the decodable range"},
                {"rle-bomb.bmp", "bmp", 2, "cannot make 268435456 pixels"},
                {"rle-top-down.bmp", "bmp", 2, "bad size"},
+               {"rle-huge-header.bmp", "bmp", 2, "header does not fit"},
                // a HEIF grid of 64x48 whose tile claims 63414x57292 once made the decoder allocate 3.6 GB
                {"heif-giant-tile.heic", "heif", 2, "exceeds the maximum image size 16384x16384"}};
   for (const auto& c : cases) {

@@ -269,6 +269,9 @@ std::vector<std::pair<std::string, Bytes>> all() {
   put(rle, 18, 64, 4, false);
   put(rle, 22, std::uint32_t(-48), 4, false);  // top-down, which run-length pictures cannot be
   out.emplace_back("rle-top-down.bmp", rle);
+  put(rle, 22, 48, 4, false);
+  put(rle, 14, 0x960C3952u, 4, false);  // a header of 2.5 GB in a file of 1 kB
+  out.emplace_back("rle-huge-header.bmp", rle);
   out.emplace_back("empty.jpg", Bytes{});
   out.emplace_back("text.jpg", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
   return out;
