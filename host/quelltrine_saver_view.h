@@ -12,6 +12,7 @@
 // host's main thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -62,12 +63,19 @@ class QuelltrineSaverView : public plat::ui::ScreenSaverView {
   // the fallback texture, texB the second or texA (setup and a new folder).
   void loadPicturePair();
   void pickSlotEffect();
+  // The composite pipeline for a frame with these parameters: the lean one
+  // that leaves out only terms whose weight is 0, else compositePSO.
+  const std::shared_ptr<plat::gpu::RenderPipelineState>& compositeFor(const Uniforms& u) const;
 
   // ---- stored fields, in declaration order ----
   std::shared_ptr<plat::gpu::Device> device;
   std::shared_ptr<plat::gpu::CommandQueue> queue;
   std::shared_ptr<plat::gpu::RenderPipelineState> compositePSO;
   std::shared_ptr<plat::gpu::RenderPipelineState> presentPSO;
+  // compositePSO built without terms that a frame cannot show, by the terms
+  // kept: [0] neither the next picture nor a colour effect, [1] the next
+  // picture, [2] a colour effect. Empty where it failed to build.
+  std::array<std::shared_ptr<plat::gpu::RenderPipelineState>, 3> compositeLeanPSO;
   std::vector<std::shared_ptr<plat::gpu::Texture>> sceneTex;
   std::int64_t cur = 0;
   Uniforms uni;

@@ -40,6 +40,16 @@ void QuelltrineSaverView::renderFrame(const std::shared_ptr<gpu::Texture>& to) {
   encodeFramePasses(to);
 }
 
+const std::shared_ptr<gpu::RenderPipelineState>& QuelltrineSaverView::compositeFor(const Uniforms& u) const {
+  // The same tests as the shader's: the next picture counts from opacB > 0,
+  // each colour effect from its field > 0 (NaN counts as 0 on both sides).
+  const bool next = u.opacB > 0.0f;
+  const bool colour = u.emboss > 0.0f || u.edgeAmt > 0.0f || u.heat > 0.0f;
+  if (next && colour) return compositePSO;
+  const auto& lean = compositeLeanPSO[next ? 1 : colour ? 2 : 0];
+  return lean ? lean : compositePSO;
+}
+
 void QuelltrineSaverView::encodeFramePasses(const std::shared_ptr<gpu::Texture>& to) {
   std::shared_ptr<gpu::Drawable> drawable;
   std::shared_ptr<gpu::Texture> target = to;
@@ -63,13 +73,15 @@ void QuelltrineSaverView::encodeFramePasses(const std::shared_ptr<gpu::Texture>&
   // compared. A failed rebuild keeps the old pair, even at the wrong size.
   const std::size_t W = target->width();
   const std::size_t H = target->height();
+  bool newScene = false;
   if (sceneTex.size() != 2 || sceneTex[0]->width() != W || sceneTex[0]->height() != H) {
     auto desc = gpu::TextureDescriptor::texture2D(gpu::PixelFormat::BGRA8Unorm, W, H, false);
     desc.usage = gpu::TextureUsage::ShaderRead | gpu::TextureUsage::RenderTarget;
     desc.storageMode = gpu::StorageMode::Private;
     auto first = device->newTexture(desc);
     auto second = first ? device->newTexture(desc) : nullptr;
-    if (first && second) sceneTex = {std::move(first), std::move(second)};
+    newScene = first && second;
+    if (newScene) sceneTex = {std::move(first), std::move(second)};
   }
   if (sceneTex.size() != 2) return;
 
@@ -90,14 +102,26 @@ void QuelltrineSaverView::encodeFramePasses(const std::shared_ptr<gpu::Texture>&
     return d;
   };
 
+  const auto& composite = compositeFor(uni);
   if (auto enc = commandBuffer->renderCommandEncoder(pass(current))) {
-    enc->setRenderPipelineState(compositePSO);
     enc->setFragmentTexture(sourceA, 0);
     enc->setFragmentTexture(sourceB, 1);
     enc->setFragmentTexture(previous, 2);
     enc->setFragmentTexture(sourceA, 3);
     enc->setFragmentTexture(sourceA, 4);
     enc->setFragmentBytes(uni.bytes(), Uniforms::byteLength, 0);
+    // A driver may compile a pipeline's code at its first draw. With a new
+    // scene pair every other composite draws once, with this frame's
+    // bindings, so that no later frame where a fade or a colour effect
+    // begins waits for it; the frame's own draw, last, covers every pixel.
+    if (newScene) {
+      for (const auto& other : {compositeLeanPSO[0], compositeLeanPSO[1], compositeLeanPSO[2], compositePSO}) {
+        if (!other || other == composite) continue;
+        enc->setRenderPipelineState(other);
+        enc->drawPrimitives(gpu::PrimitiveType::Triangle, 0, 3);
+      }
+    }
+    enc->setRenderPipelineState(composite);
     enc->drawPrimitives(gpu::PrimitiveType::Triangle, 0, 3);
     enc->endEncoding();
   }

@@ -37,10 +37,11 @@ std::shared_ptr<plat::rt::Bundle> ownBundle() {
 }
 
 std::shared_ptr<gpu::RenderPipelineState> makePipeline(gpu::Device& device, const gpu::Library& library,
-                                                       const char* fragmentName) {
+                                                       const char* fragmentName,
+                                                       const std::vector<gpu::FunctionConstant>& constants = {}) {
   gpu::RenderPipelineDescriptor desc;
   desc.vertexFunction = library.newFunctionWithName("v_fullscreen");
-  desc.fragmentFunction = library.newFunctionWithName(fragmentName);
+  desc.fragmentFunction = library.newFunctionWithName(fragmentName, constants);
   desc.colorAttachments[0].pixelFormat = gpu::PixelFormat::BGRA8Unorm;
   return device.newRenderPipelineState(desc).valueOr(nullptr);  // the error is dropped
 }
@@ -77,6 +78,13 @@ void QuelltrineSaverView::setupMetal() {
 
   compositePSO = makePipeline(*device, *library, "f_composite");
   presentPSO = makePipeline(*device, *library, "f_present");
+  // The lean composites: each frame pays only for the terms it can show
+  // (see compositeFor).
+  if (compositePSO) {
+    for (int kept = 0; kept < 3; ++kept)
+      compositeLeanPSO[static_cast<std::size_t>(kept)] = makePipeline(
+          *device, *library, "f_composite", {{"NEXT_PICTURE", kept & 1}, {"COLOUR_EFFECT", (kept >> 1) & 1}});
+  }
 
   auto desc = gpu::TextureDescriptor::texture2D(gpu::PixelFormat::BGRA8Unorm, 1, 1, false);
   desc.usage = gpu::TextureUsage::ShaderRead;
@@ -87,6 +95,7 @@ void QuelltrineSaverView::setupMetal() {
     // A device that cannot make a 1x1 texture cannot draw a frame either:
     // leave the renderer incomplete rather than draw with no source.
     compositePSO.reset();
+    compositeLeanPSO = {};
     presentPSO.reset();
   }
 

@@ -2,6 +2,8 @@
 // library.h).
 #include "platform/gpu/library.h"
 
+#include <algorithm>
+#include <cctype>
 #include <sstream>
 
 #include "platform/error_sink.h"
@@ -172,6 +174,31 @@ std::string Function::windowSource(bool keepY) const {
   const std::size_t line = source_.find('\n') + 1;
   return source_.substr(0, line) + "#define QUELLTRINE_WINDOW 1\n" + (keepY ? "#define QUELLTRINE_KEEP_Y 1\n" : "") +
          source_.substr(line);
+}
+
+std::shared_ptr<Function> Library::newFunctionWithName(const std::string& name,
+                                                       const std::vector<FunctionConstant>& constants) const {
+  auto plain = newFunctionWithName(name);
+  if (!plain) return nullptr;
+  std::string defines;
+  for (const FunctionConstant& c : constants) {
+    const std::string& n = c.name;
+    auto word = [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '_'; };
+    const bool identifier =
+        !n.empty() && std::isdigit(static_cast<unsigned char>(n[0])) == 0 && std::all_of(n.begin(), n.end(), word);
+    if (!identifier || n.starts_with("quelltrine_") || n.starts_with("QUELLTRINE_") || n.starts_with("GL_") ||
+        n.starts_with("__")) {
+      plat::detail::report(Error{ErrorKind::ShaderLibrary, "library",
+                                 "'" + n + "' cannot be a constant of the function '" + name + "'", {}});
+      return nullptr;
+    }
+    defines += "#define " + n + " " + std::to_string(c.value) + "\n";
+  }
+  // After the #version line, which must stay first.
+  const std::string& source = plain->source_;
+  const std::size_t line = source.find('\n') + 1;
+  return std::shared_ptr<Function>(
+      new Function(name, plain->stage_, source.substr(0, line) + defines + source.substr(line)));
 }
 
 std::shared_ptr<Function> Library::newFunctionWithName(const std::string& name) const {

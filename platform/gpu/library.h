@@ -36,8 +36,13 @@
 //   top-left, (1,1) bottom-right.
 //   Names that begin with quelltrine_ are the library's own.
 //
+// Function constants: a function may be asked for with named integer
+// constants, which stand as `#define NAME value` lines before its text, for
+// `#if` to test (our stand-in for Metal's function constant values). The
+// library sets its own defaults with `#ifndef NAME`.
+//
 // What this does NOT do: no vertex buffers, no includes, no #extension
-// lines, no specialisation, no binary caching.
+// lines, no binary caching.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +56,13 @@
 namespace plat::gpu {
 
 enum class FunctionStage : std::uint8_t { Vertex, Fragment };
+
+// One function constant: NAME must be a preprocessor identifier of the
+// library's own (not beginning with quelltrine_, QUELLTRINE_, GL_ or __).
+struct FunctionConstant {
+  std::string name;
+  int value = 0;
+};
 
 // Made by Library::newFunctionWithName.
 class Function {
@@ -85,6 +97,11 @@ class Library {
   // nullptr when the library has no function of that name (the sink hears
   // of it). A rare operation.
   std::shared_ptr<Function> newFunctionWithName(const std::string& name) const;
+  // The same function with constants set (see the file comment); nullptr,
+  // told to the sink, for an unknown function or a constant name that is no
+  // identifier of the library's own.
+  std::shared_ptr<Function> newFunctionWithName(const std::string& name,
+                                                const std::vector<FunctionConstant>& constants) const;
 
  private:
   friend class Device;

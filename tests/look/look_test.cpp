@@ -102,6 +102,40 @@ TEST_F(Look, EffectsLetNoNaNThroughAndVanishAtEnvelopeZero) {
   }
 }
 
+// The lean composites leave out only what cannot show: with and without a colour effect, before, during and at the
+// end of the cross-fade, a view that has them draws the frames of a view that has only the full composite, byte for
+// byte (their first frame draws every composite once); and each does leave its term out.
+TEST_F(Look, LeanCompositesDrawTheFramesOfTheFullOne) {
+  useSamples({"lake-at-dusk.jpg", "aurora.png"});
+  auto lean = makeView(160, 100), full = makeView(160, 100);
+  ASSERT_NO_FATAL_FAILURE(requireRenderer(lean));
+  ASSERT_NO_FATAL_FAILURE(requireRenderer(full));
+  ASSERT_TRUE(lean->texB);
+  for (std::size_t i = 0; i < lean->compositeLeanPSO.size(); ++i)
+    ASSERT_TRUE(lean->compositeLeanPSO[i]) << "lean composite " << i;
+  full->compositeLeanPSO = {};
+  full->texA = lean->texA;  // the same pictures in the same order
+  full->texB = lean->texB;
+  auto leanTarget = renderTarget(*lean->device, 160, 100), fullTarget = renderTarget(*full->device, 160, 100);
+  auto same = [&](int effect, double phase) {
+    const Frame a = render(*lean, leanTarget, effect, false, 4, phase);
+    return a.bgra == render(*full, fullTarget, effect, false, 4, phase).bgra;
+  };
+  // Phases: full envelope; the fade with the effect falling away; the fade alone.
+  for (int effect : {0, 7, 8, 10})
+    for (double phase : {0.45, 0.9, 0.99}) EXPECT_TRUE(same(effect, phase)) << kNames[effect] << " at phase " << phase;
+
+  // Drawn where its term shows, a lean composite draws another frame (from fresh scenes in both views).
+  auto leaveOut = [&](std::size_t kept, int effect, double phase) {
+    lean->compositeLeanPSO[kept] = lean->compositeLeanPSO[0];
+    lean->sceneTex.clear();
+    full->sceneTex.clear();
+    return !same(effect, phase);
+  };
+  EXPECT_TRUE(leaveOut(1, 0, 0.99)) << "the fade without the next picture";
+  EXPECT_TRUE(leaveOut(2, 8, 0.45)) << "emboss without its relief";
+}
+
 // A frame that copies the previous scene repeats it, not flipped.
 TEST_F(Look, FeedbackIsReadTheWayUpItWasWritten) {
   useLibrary(qtest::testLibrary(
