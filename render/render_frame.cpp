@@ -42,11 +42,17 @@ void QuelltrineSaverView::renderFrame(const std::shared_ptr<gpu::Texture>& to) {
 
 const std::shared_ptr<gpu::RenderPipelineState>& QuelltrineSaverView::compositeFor(const Uniforms& u) const {
   // The same tests as the shader's: the next picture counts from opacB > 0,
-  // each colour effect from its field > 0 (NaN counts as 0 on both sides).
+  // each effect from its field > 0, the lens from any value but 0 (NaN
+  // counts as 0 on both sides). One slot effect is on at a time, so a
+  // relief effect never meets a moving one; if it did, the full build
+  // would draw.
   const bool next = u.opacB > 0.0f;
-  const bool colour = u.emboss > 0.0f || u.edgeAmt > 0.0f || u.heat > 0.0f;
-  if (next && colour) return compositePSO;
-  const auto& lean = compositeLeanPSO[next ? 1 : colour ? 2 : 0];
+  const bool relief = u.emboss > 0.0f || u.edgeAmt > 0.0f;
+  const bool moving = u.lensAmt > 0.0f || u.lensAmt < 0.0f || u.liquid > 0.0f || u.kaleido > 0.0f ||
+                      u.tunnel > 0.0f || u.wave > 0.0f || u.heat > 0.0f || u.boxinator > 0.0f ||
+                      u.checker > 0.0f || u.pixelate > 0.0f;
+  if (relief && moving) return compositePSO;
+  const auto& lean = compositeLeanPSO[(next ? 1 : 0) + (relief ? 2 : 0)];
   return lean ? lean : compositePSO;
 }
 
@@ -112,10 +118,11 @@ void QuelltrineSaverView::encodeFramePasses(const std::shared_ptr<gpu::Texture>&
     enc->setFragmentBytes(uni.bytes(), Uniforms::byteLength, 0);
     // A driver may compile a pipeline's code at its first draw. With a new
     // scene pair every other composite draws once, with this frame's
-    // bindings, so that no later frame where a fade or a colour effect
+    // bindings, so that no later frame where a fade or an effect
     // begins waits for it; the frame's own draw, last, covers every pixel.
     if (newScene) {
-      for (const auto& other : {compositeLeanPSO[0], compositeLeanPSO[1], compositeLeanPSO[2], compositePSO}) {
+      for (const auto& other :
+           {compositeLeanPSO[0], compositeLeanPSO[1], compositeLeanPSO[2], compositeLeanPSO[3], compositePSO}) {
         if (!other || other == composite) continue;
         enc->setRenderPipelineState(other);
         enc->drawPrimitives(gpu::PrimitiveType::Triangle, 0, 3);

@@ -81,9 +81,12 @@ void QuelltrineSaverView::setupMetal() {
   // The lean composites: each frame pays only for the terms it can show
   // (see compositeFor).
   if (compositePSO) {
-    for (int kept = 0; kept < 3; ++kept)
-      compositeLeanPSO[static_cast<std::size_t>(kept)] = makePipeline(
-          *device, *library, "f_composite", {{"NEXT_PICTURE", kept & 1}, {"COLOUR_EFFECT", (kept >> 1) & 1}});
+    for (int i = 0; i < 4; ++i) {
+      const int relief = (i >> 1) & 1;
+      compositeLeanPSO[static_cast<std::size_t>(i)] =
+          makePipeline(*device, *library, "f_composite",
+                       {{"NEXT_PICTURE", i & 1}, {"RELIEF_EFFECT", relief}, {"MOVING_EFFECT", 1 - relief}});
+    }
   }
 
   auto desc = gpu::TextureDescriptor::texture2D(gpu::PixelFormat::BGRA8Unorm, 1, 1, false);

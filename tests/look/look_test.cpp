@@ -102,7 +102,7 @@ TEST_F(Look, EffectsLetNoNaNThroughAndVanishAtEnvelopeZero) {
   }
 }
 
-// The lean composites leave out only what cannot show: with and without a colour effect, before, during and at the
+// The lean composites leave out only what cannot show: for every slot effect, before, during and at the
 // end of the cross-fade, a view that has them draws the frames of a view that has only the full composite, byte for
 // byte (their first frame draws every composite once); and each does leave its term out.
 TEST_F(Look, LeanCompositesDrawTheFramesOfTheFullOne) {
@@ -122,18 +122,21 @@ TEST_F(Look, LeanCompositesDrawTheFramesOfTheFullOne) {
     return a.bgra == render(*full, fullTarget, effect, false, 4, phase).bgra;
   };
   // Phases: full envelope; the fade with the effect falling away; the fade alone.
-  for (int effect : {0, 7, 8, 10})
+  for (int effect = 0; effect < kEffects; ++effect)
     for (double phase : {0.45, 0.9, 0.99}) EXPECT_TRUE(same(effect, phase)) << kNames[effect] << " at phase " << phase;
 
   // Drawn where its term shows, a lean composite draws another frame (from fresh scenes in both views).
-  auto leaveOut = [&](std::size_t kept, int effect, double phase) {
-    lean->compositeLeanPSO[kept] = lean->compositeLeanPSO[0];
+  const auto built = lean->compositeLeanPSO;
+  auto drawnWith = [&](std::size_t chosen, std::size_t instead, int effect, double phase) {
+    lean->compositeLeanPSO = built;
+    lean->compositeLeanPSO[chosen] = built[instead];
     lean->sceneTex.clear();
     full->sceneTex.clear();
     return !same(effect, phase);
   };
-  EXPECT_TRUE(leaveOut(1, 0, 0.99)) << "the fade without the next picture";
-  EXPECT_TRUE(leaveOut(2, 8, 0.45)) << "emboss without its relief";
+  EXPECT_TRUE(drawnWith(1, 0, 0, 0.99)) << "the fade without the next picture";
+  EXPECT_TRUE(drawnWith(2, 0, 8, 0.45)) << "emboss without its relief";
+  EXPECT_TRUE(drawnWith(0, 2, 5, 0.45)) << "boxes without the warp";
 }
 
 // A frame that copies the previous scene repeats it, not flipped.
