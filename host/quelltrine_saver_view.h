@@ -74,7 +74,8 @@ class QuelltrineSaverView : public plat::ui::ScreenSaverView {
   std::shared_ptr<plat::gpu::RenderPipelineState> presentPSO;
   // compositePSO built without terms that a frame cannot show, by index:
   // +1 with the next picture; +2 with the relief effects (emboss, edges)
-  // but without the moving ones, else the other way round. Empty where it failed to build.
+  // but without the moving ones, else the other way round. Empty where it
+  // failed to build.
   std::array<std::shared_ptr<plat::gpu::RenderPipelineState>, 4> compositeLeanPSO;
   std::vector<std::shared_ptr<plat::gpu::Texture>> sceneTex;
   std::int64_t cur = 0;

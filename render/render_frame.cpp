@@ -117,12 +117,12 @@ void QuelltrineSaverView::encodeFramePasses(const std::shared_ptr<gpu::Texture>&
     enc->setFragmentTexture(sourceA, 4);
     enc->setFragmentBytes(uni.bytes(), Uniforms::byteLength, 0);
     // A driver may compile a pipeline's code at its first draw. With a new
-    // scene pair every other composite draws once, with this frame's
-    // bindings, so that no later frame where a fade or an effect
-    // begins waits for it; the frame's own draw, last, covers every pixel.
+    // scene pair every other lean composite draws once, with this frame's
+    // bindings, so that no later frame where a fade or an effect begins
+    // waits for it; the frame's own draw, last, covers every pixel. (The
+    // full composite draws only in place of a lean one that failed.)
     if (newScene) {
-      for (const auto& other :
-           {compositeLeanPSO[0], compositeLeanPSO[1], compositeLeanPSO[2], compositeLeanPSO[3], compositePSO}) {
+      for (const auto& other : compositeLeanPSO) {
         if (!other || other == composite) continue;
         enc->setRenderPipelineState(other);
         enc->drawPrimitives(gpu::PrimitiveType::Triangle, 0, 3);
