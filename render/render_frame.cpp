@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "effects/frame_params.h"
+#include "effects/slot_amounts.h"
 #include "effects/slots.h"
 #include "host/quelltrine_saver_view.h"
 #include "host/settings.h"
@@ -48,9 +49,12 @@ const std::shared_ptr<gpu::RenderPipelineState>& QuelltrineSaverView::compositeF
   // would draw.
   const bool next = u.opacB > 0.0f;
   const bool relief = u.emboss > 0.0f || u.edgeAmt > 0.0f;
-  const bool moving = u.lensAmt > 0.0f || u.lensAmt < 0.0f || u.liquid > 0.0f || u.kaleido > 0.0f ||
-                      u.tunnel > 0.0f || u.wave > 0.0f || u.heat > 0.0f || u.boxinator > 0.0f ||
-                      u.checker > 0.0f || u.pixelate > 0.0f;
+  bool moving = false;  // every other slot effect moves the picture
+  for (const SlotAmount& a : kSlotAmounts) {
+    if (a.member == &Uniforms::emboss || a.member == &Uniforms::edgeAmt) continue;
+    const float v = u.*a.member;
+    moving = moving || v > 0.0f || (a.member == &Uniforms::lensAmt && v < 0.0f);
+  }
   if (relief && moving) return compositePSO;
   const auto& lean = compositeLeanPSO[(next ? 1 : 0) + (relief ? 2 : 0)];
   return lean ? lean : compositePSO;
